@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// RFC 4648 Base64 with a lenient decoder (whitespace skipped, stray characters
+// folded into the bytes rather than rejected).
+class CBase64
+{
+public:
+    CBase64();
+    virtual ~CBase64();
+    CBase64(const CBase64&) = delete;
+    CBase64& operator=(const CBase64&) = delete;
+
+    virtual void Encode(const void* bytes, std::uint32_t length);
+    virtual void Decode(const QString& text, std::uint32_t& length);
+    // 8-bit entry point used by the wide one (Base64 text is ASCII).
+    void DecodeAscii(const char* text, std::uint32_t length, std::uint32_t& outLength);
+    virtual const std::uint8_t* GetBytes() const;
+    virtual QString GetText() const;
+    const char* GetTextAscii() const;
+    std::uint32_t TextLength() const { return m_textLength; }
+    std::uint32_t ByteCount() const { return m_byteCount; }
+    std::uint32_t TextCapacity() const { return m_textCapacity; }
+    std::uint32_t ByteCapacity() const { return m_byteCapacity; }
+
+    // Convenience wrappers.
+    static QString EncodeToString(const QByteArray& bytes);
+    static QByteArray DecodeString(const QString& text);
+
+protected:
+    virtual void PrepareText(std::uint32_t size);
+    virtual void PrepareBytes(std::uint32_t size);
+    virtual void SetText(const char* text, std::uint32_t length);
+    virtual void SetBytes(const void* bytes, std::uint32_t length);
+
+private:
+    std::uint8_t* m_bytes = nullptr;
+    char* m_text = nullptr;
+    std::uint32_t m_byteCapacity = 0;
+    std::uint32_t m_textCapacity = 0;
+    std::uint32_t m_byteCount = 0;
+    std::uint32_t m_textLength = 0;
+};

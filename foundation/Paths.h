@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+class QSettings;
+
+// Folders and settings stores shared with the service. Every path is computed
+// on each call from the environment, so tests can redirect them.
+namespace Paths {
+QString CommonAppData();      // $TERVALA_COMMON_APPDATA or /var/lib
+QString QuornixFolder();      // <appdata>/quornix
+QString LogFolder();          // <appdata>/quornix/log/ (with the trailing slash)
+QString ProductFolder();      // <appdata>/quornix/TervalaPro
+QString StoreFolder();        // <appdata>/quornix/TervalaPro/store
+QString LocalStoreFolder();   // <appdata>/quornix/TervalaPro/store/local
+QString SessionsFolder();     // <appdata>/quornix/TervalaPro/sessions
+QString RemoteAssistFolder(); // <appdata>/quornix/TervalaPro/RemoteAssist
+QString RuntimeFolder();      // $TERVALA_RUNTIME_DIR or /run/tervala
+QString UserRuntimeFolder();  // $XDG_RUNTIME_DIR (or a private folder in /tmp)
+// Entry of the runtime folder, e.g. RuntimeEntry("{3FAB...}.TervalaIPC").
+QString RuntimeEntry(const QString& name);
+// Creates the folder and its parents; an existing folder is success.
+bool MakePath(const QString& folder);
+} // namespace Paths
+
+// The two settings stores. Each call returns a fresh object: keep it only for
+// one operation, as the registry keys were.
+namespace Settings {
+// ~/.config/Quornix/Tervala Pro.conf (NickName)
+QSettings* NewUserStore();
+// /etc/xdg/Quornix/Tervala Pro.conf (LogTraceLevel, SupportHost, SupportEmail,
+// RemoteDesktopCommand); writes fail silently for ordinary users.
+QSettings* NewMachineStore();
+} // namespace Settings
