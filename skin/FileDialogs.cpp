@@ -1,0 +1,80 @@
+#include "skin/FileDialogs.h"
+
+#include <QFileDialog>
+#include <QQueue>
+
+namespace {
+QQueue<QString>& nextNames()
+{
+    static QQueue<QString> queue;
+    return queue;
+}
+
+QStringList& captions()
+{
+    static QStringList list;
+    return list;
+}
+
+// Takes a queued test answer when there is one.
+bool takeQueued(const QString& caption, QString& name)
+{
+    captions().append(caption);
+    if (nextNames().isEmpty())
+        return false;
+    name = nextNames().dequeue();
+    return true;
+}
+} // namespace
+
+QString FileDialogs::getOpenFileName(QWidget* parent, const QString& caption,
+                                     const QString& directory, const QString& filter)
+{
+    QString name;
+    if (takeQueued(caption, name))
+        return name;
+    return QFileDialog::getOpenFileName(parent, caption, directory, filter);
+}
+
+QString FileDialogs::getSaveFileName(QWidget* parent, const QString& caption,
+                                     const QString& directory, const QString& filter)
+{
+    QString name;
+    if (takeQueued(caption, name))
+        return name;
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter);
+}
+
+QString FileDialogs::getExistingDirectory(QWidget* parent, const QString& caption,
+                                          const QString& directory)
+{
+    QString name;
+    if (takeQueued(caption, name))
+        return name;
+    return QFileDialog::getExistingDirectory(parent, caption, directory);
+}
+
+void FileDialogs::setNextFileName(const QString& fileName)
+{
+    nextNames().enqueue(fileName);
+}
+
+void FileDialogs::clearNextFileNames()
+{
+    nextNames().clear();
+}
+
+int FileDialogs::pendingFileNames()
+{
+    return static_cast<int>(nextNames().size());
+}
+
+QStringList FileDialogs::history()
+{
+    return captions();
+}
+
+void FileDialogs::clearHistory()
+{
+    captions().clear();
+}

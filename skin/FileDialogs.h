@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The one way the program asks for a file name. Tests queue the next answers
+// with setNextFileName (an empty name stands for a cancelled dialog), so no
+// native or Qt file dialog ever blocks a test.
+class FileDialogs
+{
+public:
+    static QString getOpenFileName(QWidget* parent, const QString& caption,
+                                   const QString& directory = QString(),
+                                   const QString& filter = QString());
+    static QString getSaveFileName(QWidget* parent, const QString& caption,
+                                   const QString& directory = QString(),
+                                   const QString& filter = QString());
+    static QString getExistingDirectory(QWidget* parent, const QString& caption,
+                                        const QString& directory = QString());
+
+    // Test hooks: the next dialog returns this name without opening.
+    static void setNextFileName(const QString& fileName);
+    static void clearNextFileNames();
+    static int pendingFileNames();
+    // Captions of the dialogs asked for so far (answered or shown).
+    static QStringList history();
+    static void clearHistory();
+};
