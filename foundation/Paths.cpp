@@ -1,0 +1,130 @@
+#include "foundation/Paths.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+QString envFolder(const char* name)
+{
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? QString() : value;
+}
+
+QString joined(const QString& base, const QString& relative)
+{
+    QString path = base;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + relative;
+}
+
+QString userConfigFolder()
+{
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (xdg.startsWith(QLatin1Char('/')))
+        return xdg;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString systemConfigFolder()
+{
+    const QStringList dirs =
+        qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& dir : dirs) {
+        if (dir.startsWith(QLatin1Char('/')))
+            return dir;
+    }
+    return QStringLiteral("/etc/xdg");
+}
+
+QSettings* newStore(QSettings::Scope scope)
+{
+    // Qt resolves the native settings folders once per process (and ignores
+    // XDG_CONFIG_DIRS altogether), so the folders are set from the
+    // environment before every store is made.
+    QSettings::setPath(QSettings::NativeFormat, scope,
+                       scope == QSettings::UserScope ? userConfigFolder() : systemConfigFolder());
+    auto* store = new QSettings(QSettings::NativeFormat, scope, QStringLiteral("Quornix"),
+                                QStringLiteral("Tervala Pro"));
+    // A registry key never inherits values from another key: the per-user
+    // store must not see the machine-wide file.
+    store->setFallbacksEnabled(false);
+    return store;
+}
+} // namespace
+
+namespace Paths {
+QString CommonAppData()
+{
+    const QString over = envFolder("TERVALA_COMMON_APPDATA");
+    return over.isEmpty() ? QStringLiteral("/var/lib") : over;
+}
+
+QString QuornixFolder()
+{
+    return joined(CommonAppData(), QStringLiteral("quornix"));
+}
+QString LogFolder()
+{
+    return joined(QuornixFolder(), QStringLiteral("log/"));
+}
+QString ProductFolder()
+{
+    return joined(QuornixFolder(), QStringLiteral("TervalaPro"));
+}
+QString StoreFolder()
+{
+    return joined(ProductFolder(), QStringLiteral("store"));
+}
+QString LocalStoreFolder()
+{
+    return joined(StoreFolder(), QStringLiteral("local"));
+}
+QString SessionsFolder()
+{
+    return joined(ProductFolder(), QStringLiteral("sessions"));
+}
+QString RemoteAssistFolder()
+{
+    return joined(ProductFolder(), QStringLiteral("RemoteAssist"));
+}
+
+QString RuntimeFolder()
+{
+    const QString over = envFolder("TERVALA_RUNTIME_DIR");
+    return over.isEmpty() ? QStringLiteral("/run/tervala") : over;
+}
+
+QString UserRuntimeFolder()
+{
+    const QString xdg = envFolder("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty())
+        return xdg;
+    // Qt makes (and checks the owner and mode of) a private folder in /tmp.
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+QString RuntimeEntry(const QString& name)
+{
+    return joined(RuntimeFolder(), name);
+}
+
+bool MakePath(const QString& folder)
+{
+    if (folder.isEmpty())
+        return false;
+    return QDir().mkpath(folder);
+}
+} // namespace Paths
+
+namespace Settings {
+QSettings* NewUserStore()
+{
+    return newStore(QSettings::UserScope);
+}
+QSettings* NewMachineStore()
+{
+    return newStore(QSettings::SystemScope);
+}
+} // namespace Settings
