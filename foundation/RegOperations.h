@@ -14,7 +14,9 @@ public:
     CRegOperations();
     virtual ~CRegOperations();
 
-    QString GetNickName() const;           // empty when absent or not text
+    // Empty when absent or not plain text (a list or a typed number is not a
+    // nickname); ends at a zero character; at most 259 characters.
+    QString GetNickName() const;
     void SetNickName(const QString& text); // an empty nickname is not written
 
     // Remote Assistance policy switches have no counterpart here: 0, nothing done.
@@ -25,5 +27,9 @@ public:
     static std::uint32_t ReadLogTraceLevel(); // 0 when absent or not a number
     static QString SupportHost();             // "host" or "host:port", may be empty
     static QString SupportEmail();
-    static QStringList RemoteDesktopCommand(); // program and arguments; %s = address
+    // Program and arguments; %s in an argument is the address. Written as a
+    // list (RemoteDesktopCommand=xfreerdp, /v:%s) it is taken item by item;
+    // written as one text it is split like a shell command line (blanks
+    // separate, double quotes group), without running a shell.
+    static QStringList RemoteDesktopCommand();
 };
