@@ -128,7 +128,12 @@ public:
     quint64 UsedLength() const;
     quint64 Capacity() const { return m_capacity; }
     quint64 Cursor() const { return m_cursor; }
-    void Rewind() { m_cursor = 0; }
+    // Back to the start; the writing direction also empties the image.
+    void Rewind();
+    // Writing direction: something did not fit and was left out.
+    bool Overflowed() const { return m_overflowed; }
+    // Reading direction: the file shrank under the view; nothing more is read.
+    bool Faulted() const { return m_faulted; }
 
     CNamedLock& Lock() { return m_lock; }
 
@@ -147,6 +152,7 @@ private:
     unsigned char* m_base = nullptr;
     std::size_t m_mappedBytes = 0;
     bool m_faulted = false;
+    bool m_overflowed = false;
     QByteArray m_image;
     quint64 m_capacity = 0;
     quint64 m_cursor = 0;
