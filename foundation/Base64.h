@@ -7,6 +7,12 @@
 
 // RFC 4648 Base64 with a lenient decoder (whitespace skipped, stray characters
 // folded into the bytes rather than rejected).
+//
+// Buffers grow to the requested size rounded up to the next multiple of 4,096
+// above it and are zero beyond their used part after every preparation.
+// Text whose length (without whitespace) is not a multiple of four has its
+// 1 to 3 leftover characters decoded the usual way: 2 give one byte, 3 give
+// two (one if the third is padding), a lone one gives none.
 class CBase64
 {
 public:
@@ -38,10 +44,22 @@ protected:
     virtual void SetBytes(const void* bytes, std::uint32_t length);
 
 private:
+    // Grows buf to hold size bytes and leaves it all zero, clearing only what
+    // earlier use made dirty. The first keep bytes are about to be overwritten
+    // and are left to the caller: the result is how many of them may still be
+    // non-zero, which the caller must clear beyond what it writes.
+    static std::uint32_t Prepare(void** buf, std::uint32_t& capacity, std::uint32_t& dirty,
+                                 std::uint32_t size, std::uint32_t keep);
+    void EncodeAll();
+    void DecodeAll(std::uint32_t staleBytes);
+
     std::uint8_t* m_bytes = nullptr;
     char* m_text = nullptr;
     std::uint32_t m_byteCapacity = 0;
     std::uint32_t m_textCapacity = 0;
     std::uint32_t m_byteCount = 0;
     std::uint32_t m_textLength = 0;
+    // How far each buffer may hold non-zero bytes.
+    std::uint32_t m_bytesDirty = 0;
+    std::uint32_t m_textDirty = 0;
 };
