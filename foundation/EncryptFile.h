@@ -32,7 +32,9 @@ public:
     CEncryptFile(const CEncryptFile&) = delete;
     CEncryptFile& operator=(const CEncryptFile&) = delete;
 
-    // Creates or truncates the file (mode 0600), remembers key, writes the header.
+    // Creates or truncates the file (mode 0600), remembers key (cut to 259
+    // characters), writes the header. An empty key is refused before the file
+    // is touched; a header that cannot be written fails the call.
     bool Create(const QString& path, const QString& key);
     // Opens for reading and checks the header with the fixed key "qz".
     bool Open(const QString& path);
