@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What a launch asks for, read from the arguments after the program's name.
+struct CCommandLine
+{
+    // Exactly one argument, "-startup", case-sensitive: start hidden in the tray.
+    bool startup = false;
+    // The first argument that is not a switch: an invitation file to join.
+    QString fileName;
+    // Linux additions: print and exit without touching the instance lock.
+    bool help = false;
+    bool version = false;
+
+    static CCommandLine Parse(const QStringList& arguments);
+    static QString HelpText();
+    static QString VersionText();
+};

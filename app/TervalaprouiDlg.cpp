@@ -1,0 +1,418 @@
+#include "app/TervalaprouiDlg.h"
+
+#include "app/AboutDlg.h"
+#include "foundation/TraceLog.h"
+#include "resources/StringTable.h"
+#include "skin/Pictures.h"
+#include "skin/Prompter.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+
+namespace {
+constexpr quint32 IDS_INVITATION_CREATED = 109;
+constexpr quint32 IDS_TRAY_TOOLTIP = 124;
+constexpr quint32 IDS_APP_TITLE = 57344;
+
+std::optional<bool>& trayOverride()
+{
+    static std::optional<bool> value;
+    return value;
+}
+
+// Dialog units of the window's template to pixels (base units 6 x 13).
+QRect dlu(int x, int y, int w, int h)
+{
+    return QRect(x * 6 / 4, y * 13 / 8, w * 6 / 4, h * 13 / 8);
+}
+} // namespace
+
+bool CTervalaprouiDlg::TrayAvailable()
+{
+    if (trayOverride())
+        return *trayOverride();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CTervalaprouiDlg::SetTrayAvailableForTest(std::optional<bool> available)
+{
+    trayOverride() = available;
+}
+
+CTervalaprouiDlg::CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* parent)
+    : QDialog(parent), m_commandLine(commandLine)
+{
+    setObjectName(QStringLiteral("Tervalaproui"));
+    buildWidgets();
+    buildMenus();
+    connect(&m_trayIcon, &CTrayNotifyIcon::command, this, &CTervalaprouiDlg::OnCommand);
+}
+
+CTervalaprouiDlg::~CTervalaprouiDlg()
+{
+    // The tree's peer-change watch goes first, as when the window is
+    // destroyed; the proxy (a member) then stops its own notifier.
+    if (m_tree) {
+        m_tree->StopNotifier();
+        delete m_tree;
+        m_tree = nullptr;
+    }
+}
+
+void CTervalaprouiDlg::buildWidgets()
+{
+    // 216 x 296 dialog units.
+    setFixedSize(dlu(0, 0, 216, 296).size());
+
+    m_addButton = new QPushButton(QStringLiteral("&Add Network"), this);
+    m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
+    m_addButton->setGeometry(dlu(23, 74, 40, 22));
+    m_joinButton = new QPushButton(QStringLiteral("&Join Network"), this);
+    m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
+    m_joinButton->setGeometry(dlu(67, 74, 40, 22));
+    m_existingButton = new QPushButton(QStringLiteral("E&xisting Networks"), this);
+    m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
+    m_existingButton->setGeometry(dlu(111, 74, 79, 22));
+    for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
+        button->setAutoDefault(false);
+        button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
+        // The flows behind these buttons are not part of this program yet.
+        button->setEnabled(false);
+    }
+    connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
+    connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
+    connect(m_existingButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_EXISTING); });
+
+    m_tree = new COnlineUsersTree(this);
+    m_tree->setGeometry(dlu(18, 103, 181, 169));
+
+    m_hideButton = new QToolButton(this);
+    m_hideButton->setObjectName(QStringLiteral("hideButton"));
+    m_hideButton->setText(QStringLiteral("\u00d7"));
+    m_hideButton->setToolTip(QStringLiteral("Hide"));
+    m_hideButton->setAccessibleName(QStringLiteral("Hide"));
+    m_hideButton->setAutoRaise(true);
+    m_hideButton->setFocusPolicy(Qt::StrongFocus);
+    m_hideButton->setGeometry(dlu(201, 5, 11, 10).adjusted(-2, -2, 2, 2));
+    connect(m_hideButton, &QToolButton::clicked, this, [this] { OnCommand(IDC_HIDE); });
+
+    setTabOrder(m_addButton, m_joinButton);
+    setTabOrder(m_joinButton, m_existingButton);
+    setTabOrder(m_existingButton, m_tree);
+    setTabOrder(m_tree, m_hideButton);
+}
+
+void CTervalaprouiDlg::buildMenus()
+{
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setObjectName(QStringLiteral("mainMenuBar"));
+    m_menuBar->setAccessibleName(QStringLiteral("Menu bar"));
+    m_menuBar->setNativeMenuBar(false);
+    QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
+    QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
+    auto add = [this](QMenu* menu, int id, const QString& text, bool enabled) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(QStringLiteral("action%1").arg(id));
+        action->setData(id);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
+    };
+    // Add, Join, Existing and Contact Support stay disabled until their flows
+    // exist: a menu entry that does nothing would mislead.
+    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
+    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), false);
+    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
+    add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
+    file->addSeparator();
+    add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
+    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), false);
+    add(help, IDM_ABOUT, QStringLiteral("&About"), true);
+    // Above the buttons, below the area the skin keeps for its picture.
+    m_menuBar->setGeometry(dlu(18, 50, 181, 12));
+}
+
+QAction* CTervalaprouiDlg::Action(int id) const
+{
+    const QList<QAction*> actions = m_menuBar->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->data().toInt() == id)
+            return action;
+    }
+    return nullptr;
+}
+
+QPushButton* CTervalaprouiDlg::Button(int id) const
+{
+    switch (id) {
+    case IDC_ADD:
+        return m_addButton;
+    case IDC_JOIN:
+        return m_joinButton;
+    case IDC_EXISTING:
+        return m_existingButton;
+    default:
+        return nullptr;
+    }
+}
+
+bool CTervalaprouiDlg::OnInitDialog()
+{
+    // The service link comes first: without it the program has nothing to do.
+    if (!m_serviceProxy.StartClient(this, static_cast<IRPCExecute*>(this))) {
+        QString text = m_serviceProxy.GetErrorText();
+        if (text.isEmpty())
+            text = LoadString(10005);
+        Prompter::error(nullptr, text);
+        EndDialog(QDialog::Accepted);
+        return false;
+    }
+
+    m_font = QFont(QStringLiteral("Verdana"));
+    m_font.setPixelSize(16);
+    m_font.setWeight(QFont::Light); // weight 200
+    m_tree->Init(m_font, &m_serviceProxy);
+
+    m_normalIcon = QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico")));
+    setWindowIcon(m_normalIcon);
+    // Without any tray host the icon still exists and docks as soon as one
+    // starts; until then the window itself is how the user reaches the program.
+    m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
+
+    m_serviceProxy.PostUINotify();
+
+    // With a tray the window is a captionless tool window without a taskbar
+    // button; without one it is an ordinary window the user can find again.
+    m_framed = !TrayAvailable();
+    setWindowFlags(m_framed ? Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                  Qt::WindowMinimizeButtonHint
+                            : Qt::Tool | Qt::FramelessWindowHint);
+    setWindowTitle(LoadString(IDS_APP_TITLE));
+    setAccessibleName(LoadString(IDS_APP_TITLE));
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QPoint centre = screen->geometry().center();
+        move(centre.x() - width() / 2, centre.y() - height() / 2);
+    }
+
+    HandleCommandLine();
+    m_initialised = true;
+    return true;
+}
+
+bool CTervalaprouiDlg::Start()
+{
+    if (!OnInitDialog())
+        return false;
+    if (m_bShowWindow)
+        OnCommand(IDM_SHOW);
+    return true;
+}
+
+void CTervalaprouiDlg::HandleCommandLine()
+{
+    m_bShowWindow = true;
+    if (m_commandLine.startup) {
+        m_bShowWindow = false;
+        return;
+    }
+    if (!m_commandLine.fileName.isEmpty())
+        JoinNetworkFromFile(QFileInfo(m_commandLine.fileName).absoluteFilePath());
+}
+
+void CTervalaprouiDlg::OnShowRequested()
+{
+    OnCommand(IDM_SHOW);
+}
+
+void CTervalaprouiDlg::OnOpenRequested(const QString& path)
+{
+    if (path.isEmpty()) {
+        OnShowRequested();
+        return;
+    }
+    JoinNetworkFromFile(path);
+}
+
+void CTervalaprouiDlg::OnLSPNotify(qint32 value)
+{
+    m_serviceProxy.PostLSPNotify(value);
+}
+
+void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
+{
+    if (TraceLevel() & TRACE_ERROR)
+        CTraceLog::Trace(QStringLiteral("Join Network requested for ") + path);
+    emit joinNetworkRequested(path);
+}
+
+void CTervalaprouiDlg::OnCommand(int id)
+{
+    switch (id) {
+    case IDM_SHOW:
+        m_bShowWindow = true;
+        if (isMinimized())
+            showNormal();
+        else
+            show();
+        raise();
+        activateWindow();
+        break;
+    case IDC_HIDE:
+        hideToTray();
+        break;
+    case IDM_EXIT:
+    case IDM_TRAY_EXIT:
+        EndDialog(QDialog::Accepted);
+        break;
+    case IDM_REFRESH:
+        m_tree->RefreshTree();
+        break;
+    case IDM_ABOUT:
+        showAbout();
+        break;
+    case IDM_ADD_NETWORK:
+    case IDC_ADD:
+    case IDM_JOIN_NETWORK:
+    case IDC_JOIN:
+    case IDM_EXISTING_NETWORKS:
+    case IDC_EXISTING:
+    case IDM_CONTACT_SUPPORT:
+        // Disabled until their flows exist.
+        break;
+    default:
+        break;
+    }
+}
+
+void CTervalaprouiDlg::hideToTray()
+{
+    if (!TrayAvailable()) {
+        // Hiding with no tray would leave the user nothing to click: keep the
+        // window reachable from the task list instead.
+        showMinimized();
+        return;
+    }
+    m_bShowWindow = false;
+    hide();
+}
+
+void CTervalaprouiDlg::showAbout()
+{
+    CAboutDlg about(isVisible() ? this : nullptr);
+    about.exec();
+}
+
+void CTervalaprouiDlg::EndDialog(int result)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    setResult(result);
+    m_bShowWindow = false;
+    QDialog::setVisible(false);
+    // The icon leaves the tray with the window, not at process exit.
+    if (QSystemTrayIcon* tray = m_trayIcon.TrayIcon())
+        tray->hide();
+    if (m_tree)
+        m_tree->StopNotifier();
+    emit ended(result);
+}
+
+void CTervalaprouiDlg::setVisible(bool visible)
+{
+    // While the show flag is clear nothing may bring the window up: this is
+    // what keeps a "-startup" start from ever flashing it.
+    if (visible && (!m_bShowWindow || m_ended))
+        return;
+    QDialog::setVisible(visible);
+}
+
+void CTervalaprouiDlg::reject()
+{
+    // Escape hides like the top-right control; only Exit ends the program.
+    OnCommand(IDC_HIDE);
+}
+
+void CTervalaprouiDlg::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    if (m_ended)
+        return;
+    // The window manager's close: with a tray the window goes back to it;
+    // without one there is no other way back, so closing means Exit.
+    if (TrayAvailable())
+        hideToTray();
+    else
+        EndDialog(QDialog::Accepted);
+}
+
+void CTervalaprouiDlg::timerEvent(QTimerEvent* event)
+{
+    m_serviceProxy.PostUINotify();
+    QDialog::timerEvent(event);
+}
+
+void CTervalaprouiDlg::mousePressEvent(QMouseEvent* event)
+{
+    // A captionless window is moved by dragging its background.
+    if (event->button() == Qt::LeftButton)
+        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    QDialog::mousePressEvent(event);
+}
+
+void CTervalaprouiDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_framed && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - m_dragOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+int CTervalaprouiDlg::PostP2PStatusChange(long status)
+{
+    m_trayIcon.ShowServiceStatus(status != 0);
+    m_tree->RefreshTree();
+    return 1;
+}
+
+int CTervalaprouiDlg::PostCreateInvitationStatus(const QString& firstString, long success,
+                                                 const QString& errorText)
+{
+    Q_UNUSED(firstString);
+    m_appData.clear();
+    if (success) {
+        Prompter::information(isVisible() ? this : nullptr, LoadString(IDS_INVITATION_CREATED));
+        return 1;
+    }
+    Prompter::error(isVisible() ? this : nullptr, errorText);
+    return 0;
+}
+
+int CTervalaprouiDlg::PostJoinInvitationStatus(long success, const QString& errorText,
+                                               const QString& sessionName,
+                                               const QString& inviterAddress)
+{
+    // The Join Network flow (progress window, report, remote access) is not
+    // part of this program yet; only the kept data's lifetime is handled.
+    Q_UNUSED(success);
+    Q_UNUSED(errorText);
+    Q_UNUSED(sessionName);
+    Q_UNUSED(inviterAddress);
+    m_appData.clear();
+    return 0;
+}
+
+int CTervalaprouiDlg::PostInvitationAppData(const QByteArray& data)
+{
+    m_appData = QByteArray(data.constData(), data.size());
+    return 1;
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "app/OnlineUsersTree.h"
+#include "app/TrayNotifyIcon.h"
+#include "servicelink/IPCCommandHandler.h"
+#include "servicelink/RPCExecute.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QPoint>
+
+#include <optional>
+
+class QMenuBar;
+class QPushButton;
+class QToolButton;
+class QAction;
+
+// The program's one window and its hub: owns the service link, the tree of
+// networks and the tray icon, and carries out the commands of the menus, the
+// buttons, the tray and the service. It usually stays hidden in the tray.
+class CTervalaprouiDlg : public QDialog, public IRPCExecute
+{
+    Q_OBJECT
+public:
+    // Command identifiers of the menus, buttons and tray.
+    enum Command
+    {
+        IDM_ADD_NETWORK = 32772,
+        IDM_JOIN_NETWORK = 32774,
+        IDM_EXIT = 32775,
+        IDM_EXISTING_NETWORKS = 32778,
+        IDM_SHOW = 32779,
+        IDM_TRAY_EXIT = 32780,
+        IDM_CONTACT_SUPPORT = 32784,
+        IDM_ABOUT = 32785,
+        IDM_REFRESH = 32787,
+        IDC_ADD = 1024,
+        IDC_JOIN = 1025,
+        IDC_EXISTING = 1026,
+        IDC_HIDE = 1022,
+    };
+
+    explicit CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* parent = nullptr);
+    ~CTervalaprouiDlg() override;
+
+    // Initialisation in its fixed order (service link first). False when the
+    // window ended during it (service unreachable); the reason has then been
+    // shown to the user.
+    bool OnInitDialog();
+    // Initialisation, then the first show unless started with "-startup".
+    bool Start();
+
+    // A first instance's command line: "-startup" hides, a file opens the
+    // Join Network flow.
+    void HandleCommandLine();
+    // A later launch asked to be shown.
+    void OnShowRequested();
+    // A later launch handed over an invitation file.
+    void OnOpenRequested(const QString& path);
+    // The port-diverting component's value, forwarded to the service.
+    void OnLSPNotify(qint32 value);
+    void JoinNetworkFromFile(const QString& path);
+
+    void OnCommand(int id);
+    void EndDialog(int result);
+    bool IsEnded() const { return m_ended; }
+
+    // Service commands this window carries out.
+    int PostP2PStatusChange(long status) override;
+    int PostCreateInvitationStatus(const QString& firstString, long success,
+                                   const QString& errorText) override;
+    int PostJoinInvitationStatus(long success, const QString& errorText, const QString& sessionName,
+                                 const QString& inviterAddress) override;
+    int PostInvitationAppData(const QByteArray& data) override;
+
+    bool ShowWindowFlag() const { return m_bShowWindow; }
+    CIPCCommandHandler& ServiceProxy() { return m_serviceProxy; }
+    COnlineUsersTree* Tree() const { return m_tree; }
+    CTrayNotifyIcon& TrayIcon() { return m_trayIcon; }
+    const QByteArray& KeptAppData() const { return m_appData; }
+    QMenuBar* MenuBar() const { return m_menuBar; }
+    QAction* Action(int id) const;
+    QPushButton* Button(int id) const;
+
+    // Whether a tray host is there (tests force an answer).
+    static bool TrayAvailable();
+    static void SetTrayAvailableForTest(std::optional<bool> available);
+
+    void setVisible(bool visible) override;
+
+signals:
+    void ended(int result);
+    // The Join Network flow for a file; built by the join engineer's flow.
+    void joinNetworkRequested(const QString& path);
+
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildMenus();
+    void hideToTray();
+    void showAbout();
+
+    // Declared in the order the window builds them; destroyed in reverse.
+    CIPCCommandHandler m_serviceProxy;
+    COnlineUsersTree* m_tree = nullptr;
+    CTrayNotifyIcon m_trayIcon;
+    QMenuBar* m_menuBar = nullptr;
+    QFont m_font;
+    QIcon m_normalIcon;
+    QByteArray m_appData;
+    bool m_bShowWindow = true;
+    QPushButton* m_addButton = nullptr;
+    QPushButton* m_joinButton = nullptr;
+    QPushButton* m_existingButton = nullptr;
+    QToolButton* m_hideButton = nullptr;
+
+    CCommandLine m_commandLine;
+    bool m_ended = false;
+    bool m_initialised = false;
+    bool m_framed = false;
+    QPoint m_dragOffset;
+};
