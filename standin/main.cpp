@@ -2,6 +2,7 @@
 //   tervala-standin                 listen; prints "ready" once listening
 //   tervala-standin ctl <command>   drive a running stand-in
 #include "standin/ControlChannel.h"
+#include "standin/SessionPublisher.h"
 #include "standin/StandinCommands.h"
 #include "standin/StandinService.h"
 
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
     StandinService service;
     ControlChannel control;
     registerServiceCommands(service, control);
+    registerSessionCommands(service, control);
 
     QString error;
     if (!service.start(&error)) {
