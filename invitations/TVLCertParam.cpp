@@ -77,9 +77,18 @@ bool CTVLCertParam::AddBinary(const QString& name, const QByteArray& value)
     return true;
 }
 
+bool CTVLCertParam::EnterValue(const QString& name)
+{
+    // The serializer walks repeated names one after the other; a named value
+    // is looked up afresh each time, so values read in any order and again.
+    if (m_document.Depth() == 0)
+        m_document.LeaveChild();
+    return m_document.NextChild(name);
+}
+
 QString CTVLCertParam::GetString(const QString& name)
 {
-    if (!m_document.NextChild(name))
+    if (!EnterValue(name))
         return {};
     QString value;
     if (!m_document.GetAttribute(name, value))
@@ -90,7 +99,7 @@ QString CTVLCertParam::GetString(const QString& name)
 
 bool CTVLCertParam::GetBinary(const QString& name, QByteArray& value)
 {
-    if (!m_document.NextChild(name))
+    if (!EnterValue(name))
         return false;
     QByteArray decoded;
     const bool found = m_document.GetAttributeBinary(name, decoded) && !decoded.isEmpty();

@@ -60,6 +60,7 @@ public:
     QString GetXml() const;
 
 private:
+    bool EnterValue(const QString& name);
     bool LoadImpl(const QString& path, const QString& key, bool fixedKey);
     void SetError(quint32 stringId, unsigned long opensslError);
 

@@ -193,6 +193,9 @@ void TestCertParam::namedValues()
     QByteArray port;
     QVERIFY(param.GetBinary(QStringLiteral("IPV6Port"), port));
     QCOMPARE(port, QByteArray("\x1f\x90", 2));
+    // Named values read in any order, and again.
+    QCOMPARE(param.GetString(QStringLiteral("Nickname")), QStringLiteral("Ann & \"Bob\" <x>"));
+    QVERIFY(param.GetBinary(QStringLiteral("IPV6Port"), port));
     QByteArray untouched("keep");
     QVERIFY(!param.GetBinary(QStringLiteral("Missing"), untouched));
     QCOMPARE(untouched, QByteArray("keep"));
