@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <atomic>
@@ -77,6 +78,8 @@ void writeLine(const char16_t* message, std::size_t length)
 QString systemReason(ErrorCode code)
 {
     if (code.source == ErrorSource::OpenSsl) {
+        // The reason texts are loaded on demand; a no-op once done.
+        OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
         const char* reason = ERR_reason_error_string(code.value);
         return reason ? QString::fromUtf8(reason) : QString();
     }

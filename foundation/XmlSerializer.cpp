@@ -4,8 +4,10 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -40,6 +42,29 @@ bool isXmlName(const QString& name)
             return false;
     }
     return true;
+}
+
+// pugixml accepts an element that repeats an attribute; XML does not.
+bool hasRepeatedAttribute(pugi::xml_document& doc)
+{
+    struct Walker : pugi::xml_tree_walker
+    {
+        bool repeated = false;
+        std::vector<std::string_view> names;
+        bool for_each(pugi::xml_node& node) override
+        {
+            names.clear();
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                names.emplace_back(a.name());
+            if (names.size() < 2)
+                return true;
+            std::sort(names.begin(), names.end());
+            repeated = std::adjacent_find(names.begin(), names.end()) != names.end();
+            return !repeated;
+        }
+    } walker;
+    doc.traverse(walker);
+    return walker.repeated;
 }
 
 struct StringWriter : pugi::xml_writer
@@ -163,7 +188,7 @@ bool CXmlSerializer::LoadXml(const QString& text, const QString& rootName)
     const pugi::xml_parse_result result =
         d->doc.load_buffer(bytes.constData(), static_cast<std::size_t>(bytes.size()),
                            pugi::parse_default | pugi::parse_declaration, pugi::encoding_utf8);
-    if (!result) {
+    if (!result || hasRepeatedAttribute(d->doc)) {
         d->release();
         return false;
     }
