@@ -1,6 +1,5 @@
 #include "standin/InvitationAuthority.h"
 
-#include "foundation/Base64.h"
 #include "foundation/EncryptFile.h"
 #include "foundation/Paths.h"
 #include "foundation/TraceLog.h"
@@ -263,8 +262,9 @@ bool CInvitationAuthority::CreateNetwork(const NewNetwork& request, Network& net
         return false;
 
     network = Network();
-    network.displayName = request.sessionName;
-    network.networkName = UniqueNetworkName(request.sessionName);
+    network.displayName =
+        request.sessionName.isEmpty() ? QStringLiteral("Tervala network") : request.sessionName;
+    network.networkName = UniqueNetworkName(network.displayName);
     network.inviterNickname = request.nickname;
     network.inviterAddress = AddressText(InviterAddressBytes());
     network.appData = request.appData;
@@ -339,15 +339,6 @@ bool CInvitationAuthority::JoinNetwork(const QString& path, const QString& passw
 
 namespace {
 
-std::uint64_t DecodeExpiry(const QString& base64)
-{
-    const QByteArray bytes = CBase64::DecodeString(base64);
-    std::uint64_t value = 0;
-    for (int i = std::min<int>(8, static_cast<int>(bytes.size())) - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<std::uint8_t>(bytes[i]);
-    return value;
-}
-
 QString OptionValue(const QStringList& args, const QString& name, bool& missing)
 {
     const auto index = args.indexOf(name);
@@ -371,7 +362,7 @@ void registerInvitationCommands(StandinService& service, ControlChannel& control
         network.nickname = request.nickname;
         network.sessionName = request.sessionName;
         network.sessionTypeText = request.sessionType;
-        network.expiry = DecodeExpiry(request.expiryText);
+        network.expiry = request.expiry;
         network.path = request.path;
         network.password = request.password;
         network.appData = request.appData;
@@ -402,6 +393,9 @@ void registerInvitationCommands(StandinService& service, ControlChannel& control
         result.sessionName = joined.displayName;
         result.inviterAddress = joined.inviterAddress;
         result.appData = joined.appData;
+        result.networkName = joined.networkName;
+        result.displayText = joined.displayName;
+        result.inviterNickname = joined.inviterNickname;
         service.log(QStringLiteral("Joined network %1 (%2) invited by %3")
                         .arg(joined.networkName, joined.displayName, joined.inviterNickname));
         return result;

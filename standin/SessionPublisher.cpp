@@ -305,13 +305,14 @@ void SessionPublisher::onCreated(const CreateRequest& request, const CreateResul
 
 void SessionPublisher::onJoined(const JoinRequest& request, const JoinResult& result)
 {
-    QString name = result.sessionName;
+    QString name = result.networkName.isEmpty() ? result.sessionName : result.networkName;
     if (name.isEmpty())
         name = QFileInfo(request.path).completeBaseName();
     if (name.isEmpty())
         name = QStringLiteral("Network");
-    addNetwork(name, name);
-    addPeer(name, QStringLiteral("inviter"),
+    addNetwork(name, result.displayText.isEmpty() ? name : result.displayText);
+    addPeer(name,
+            result.inviterNickname.isEmpty() ? QStringLiteral("inviter") : result.inviterNickname,
             result.inviterAddress.isEmpty() ? QStringLiteral("10.77.0.1") : result.inviterAddress);
     addPeer(name, request.nickname.isEmpty() ? QStringLiteral("joiner") : request.nickname,
             QStringLiteral("10.77.0.2"));

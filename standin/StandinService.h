@@ -40,6 +40,8 @@ struct JoinResult
     QString sessionName;
     QString inviterAddress;
     QByteArray appData;
+    // Session-list key, display text and inviter's name when the handler knows them.
+    QString networkName, displayText, inviterNickname;
 };
 
 // The service's side of the channel, played on one machine: listens on the

@@ -2,6 +2,7 @@
 //   tervala-standin                 listen; prints "ready" once listening
 //   tervala-standin ctl <command>   drive a running stand-in
 #include "standin/ControlChannel.h"
+#include "standin/InvitationAuthority.h"
 #include "standin/SessionPublisher.h"
 #include "standin/StandinCommands.h"
 #include "standin/StandinService.h"
@@ -30,6 +31,8 @@ int main(int argc, char* argv[])
     const QStringList args = app.arguments();
     if (args.value(1) == QStringLiteral("ctl"))
         return ControlChannel::runClient(args.mid(2));
+    if (args.value(1) == QStringLiteral("write-invitation"))
+        return runWriteInvitation(args);
     if (args.size() > 1 && args.value(1) != QStringLiteral("--wait-ready")) {
         std::fprintf(stderr, "usage: tervala-standin [ctl <command> [arguments...]]\n");
         return 2;
@@ -39,6 +42,7 @@ int main(int argc, char* argv[])
     ControlChannel control;
     registerServiceCommands(service, control);
     registerSessionCommands(service, control);
+    registerInvitationCommands(service, control);
 
     QString error;
     if (!service.start(&error)) {
