@@ -32,6 +32,11 @@ constexpr auto kValues = makeValues();
 // places are ORed, never added: a stray value's excess high bits then land in
 // the neighbouring byte exactly as the 8-bit regrouping puts them.
 // Padding in the third and fourth place counts as 0.
+// Above the bits any value can reach (0xFF << 18 ends at bit 25).
+constexpr std::uint32_t kPadInThird = 1u << 30;
+constexpr std::uint32_t kPadInFourth = 1u << 31;
+constexpr std::uint32_t kPadBits = kPadInThird | kPadInFourth;
+
 struct DecodeTables
 {
     std::uint32_t place[4][256];
@@ -46,8 +51,8 @@ constexpr DecodeTables makeDecodeTables()
         const std::uint32_t late = v == 0xFF ? 0 : v;
         t.place[0][c] = v << 18;
         t.place[1][c] = v << 12;
-        t.place[2][c] = late << 6;
-        t.place[3][c] = late;
+        t.place[2][c] = (late << 6) | (v == 0xFF ? kPadInThird : 0);
+        t.place[3][c] = late | (v == 0xFF ? kPadInFourth : 0);
         t.pad[c] = v == 0xFF ? 1 : 0;
     }
     return t;
@@ -84,6 +89,47 @@ inline bool mayHoldSkipped(std::uint64_t w)
     return ((w - ones * 33) & ~w & (ones * 0x80)) != 0;
 }
 
+// Base64 is ASCII: a wide character beyond Latin-1 is a stray '?'.
+inline std::uint8_t narrowChar(char16_t c)
+{
+    return c > 0xFF ? '?' : static_cast<std::uint8_t>(c);
+}
+
+// The low bytes of four little-endian 16-bit units whose high bytes are zero.
+inline std::uint64_t pack4(std::uint64_t x)
+{
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+    return x;
+}
+
+inline std::uint64_t loadBigEndian64(const std::uint8_t* p)
+{
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        w = __builtin_bswap64(w);
+    return w;
+}
+
+// Eight characters from the top 48 bits of w.
+inline void storeChars(std::uint8_t* o, std::uint64_t w)
+{
+    const std::uint16_t parts[4] = {kPairs[w >> 52], kPairs[(w >> 40) & 0xFFF],
+                                    kPairs[(w >> 28) & 0xFFF], kPairs[(w >> 16) & 0xFFF]};
+    std::memcpy(o, parts, 8);
+}
+
+// Writes the three bytes of w and a zero after them, which the next group
+// overwrites.
+inline void store4(std::uint8_t* out, std::uint32_t w)
+{
+    std::uint32_t v = w << 8;
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap32(v);
+    std::memcpy(out, &v, 4);
+}
+
 inline void store3(std::uint8_t* out, std::uint32_t w)
 {
     out[0] = static_cast<std::uint8_t>(w >> 16);
@@ -91,6 +137,7 @@ inline void store3(std::uint8_t* out, std::uint32_t w)
     out[2] = static_cast<std::uint8_t>(w);
 }
 
+// The group's 24-bit word, with the padding flags above it.
 inline std::uint32_t join(const std::uint8_t* s)
 {
     return kDecode.place[0][s[0]] | kDecode.place[1][s[1]] | kDecode.place[2][s[2]] |
@@ -154,30 +201,50 @@ void CBase64::SetBytes(const void* bytes, std::uint32_t length)
 
 void CBase64::SetText(const char* text, std::uint32_t length)
 {
+    FilterText(reinterpret_cast<const std::uint8_t*>(text), nullptr, length);
+}
+
+void CBase64::FilterText(const std::uint8_t* narrow, const char16_t* wide, std::uint32_t length)
+{
     const std::uint32_t stale =
         Prepare(reinterpret_cast<void**>(&m_text), m_textCapacity, m_textDirty, length, length);
-    const auto* in = reinterpret_cast<const unsigned char*>(text);
-    auto* out = reinterpret_cast<unsigned char*>(m_text);
+    auto* out = reinterpret_cast<std::uint8_t*>(m_text);
     std::uint32_t i = 0, n = 0;
     // Base64 text rarely holds whitespace: copy eight characters at a time
-    // while none of them can be one.
+    // while none of them can be one. Wide text is narrowed on the way; a
+    // character beyond Latin-1 becomes a stray '?'.
     while (i + 8 <= length) {
-        std::uint64_t w;
-        std::memcpy(&w, in + i, 8);
-        if (!mayHoldSkipped(w)) {
+        std::uint64_t w = 0;
+        bool clean = true;
+        if (wide) {
+            std::uint64_t a, b;
+            std::memcpy(&a, wide + i, 8);
+            std::memcpy(&b, wide + i + 4, 8);
+            constexpr std::uint64_t high = 0xFF00FF00FF00FF00ULL;
+            // The packing assumes little-endian units; anything else, and any
+            // unit beyond Latin-1, takes the slow path below.
+            clean = std::endian::native == std::endian::little && ((a | b) & high) == 0;
+            if (clean)
+                w = pack4(a) | (pack4(b) << 32);
+        } else {
+            std::memcpy(&w, narrow + i, 8);
+        }
+        if (clean && !mayHoldSkipped(w)) {
             std::memcpy(out + n, &w, 8);
             i += 8;
             n += 8;
             continue;
         }
-        for (const std::uint32_t end = i + 8; i < end; ++i) {
-            out[n] = in[i];
-            n += isSkipped(in[i]) ? 0 : 1;
+        for (const std::uint32_t stop = i + 8; i < stop; ++i) {
+            const std::uint8_t c = wide ? narrowChar(wide[i]) : narrow[i];
+            out[n] = c;
+            n += isSkipped(c) ? 0 : 1;
         }
     }
     for (; i < length; ++i) {
-        out[n] = in[i];
-        n += isSkipped(in[i]) ? 0 : 1;
+        const std::uint8_t c = wide ? narrowChar(wide[i]) : narrow[i];
+        out[n] = c;
+        n += isSkipped(c) ? 0 : 1;
     }
     // Skipped characters were stored past the text, and an earlier text may
     // still be there.
@@ -210,22 +277,17 @@ void CBase64::EncodeAll()
     auto* out = reinterpret_cast<std::uint8_t*>(m_text);
     std::uint32_t i = 0;
     std::uint8_t* o = out;
-    // Six bytes make eight characters, written with one store.
+    // Twelve bytes make sixteen characters: two big-endian loads, eight
+    // pair lookups, two stores.
+    for (; i + 14 <= length; i += 12) {
+        const std::uint64_t a = loadBigEndian64(in + i);
+        const std::uint64_t b = loadBigEndian64(in + i + 6);
+        storeChars(o, a);
+        storeChars(o + 8, b);
+        o += 16;
+    }
     for (; i + 8 <= length; i += 6) {
-        std::uint64_t w = 0;
-        for (int k = 0; k < 6; ++k)
-            w = (w << 8) | in[i + k];
-        const std::uint64_t chars = static_cast<std::uint64_t>(kPairs[(w >> 36) & 0xFFF]) |
-                                    (static_cast<std::uint64_t>(kPairs[(w >> 24) & 0xFFF]) << 16) |
-                                    (static_cast<std::uint64_t>(kPairs[(w >> 12) & 0xFFF]) << 32) |
-                                    (static_cast<std::uint64_t>(kPairs[w & 0xFFF]) << 48);
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(o, &chars, 8);
-        } else {
-            const std::uint16_t parts[4] = {kPairs[(w >> 36) & 0xFFF], kPairs[(w >> 24) & 0xFFF],
-                                            kPairs[(w >> 12) & 0xFFF], kPairs[w & 0xFFF]};
-            std::memcpy(o, parts, 8);
-        }
+        storeChars(o, loadBigEndian64(in + i));
         o += 8;
     }
     for (; i + 3 <= length; i += 3) {
@@ -266,13 +328,32 @@ void CBase64::DecodeAll(std::uint32_t staleBytes)
     std::uint8_t* out = m_bytes;
     std::uint32_t count = 0;
     std::uint32_t written = 0;
-    for (std::uint32_t g = 0; g < groups; ++g, s += 4) {
-        store3(out + count, join(s));
+    std::uint32_t g = 0;
+    // "==" adds one byte, a single "=" two, otherwise three.
+    auto oneGroup = [&](const std::uint8_t* group) {
+        store3(out + count, join(group));
         written = count + 3;
-        const std::uint32_t p3 = kDecode.pad[s[2]], p4 = kDecode.pad[s[3]];
-        // "==" adds one byte, a single "=" two, otherwise three.
+        const std::uint32_t p3 = kDecode.pad[group[2]], p4 = kDecode.pad[group[3]];
         count += 3 - p4 - (p3 & p4);
+    };
+    // Four groups at a time: without padding among them the offsets are fixed
+    // and the groups do not wait on each other.
+    for (; g + 4 <= groups; g += 4, s += 16) {
+        const std::uint32_t w0 = join(s), w1 = join(s + 4), w2 = join(s + 8), w3 = join(s + 12);
+        if (((w0 | w1 | w2 | w3) & kPadBits) == 0) {
+            store4(out + count, w0);
+            store4(out + count + 3, w1);
+            store4(out + count + 6, w2);
+            store4(out + count + 9, w3);
+            count += 12;
+            written = count;
+        } else {
+            for (int k = 0; k < 16; k += 4)
+                oneGroup(s + k);
+        }
     }
+    for (; g < groups; ++g, s += 4)
+        oneGroup(s);
     const std::uint32_t rest = m_textLength % 4;
     if (rest >= 2) {
         std::uint8_t last[4] = {s[0], s[1], rest == 3 ? s[2] : std::uint8_t('A'), 'A'};
@@ -291,11 +372,15 @@ void CBase64::DecodeAll(std::uint32_t staleBytes)
 
 void CBase64::Decode(const QString& text, std::uint32_t& length)
 {
-    // Base64 is ASCII; anything beyond Latin-1 becomes a stray '?'.
-    const QByteArray ascii = text.toLatin1();
-    if (static_cast<std::uint64_t>(ascii.size()) > UINT32_MAX)
+    if (static_cast<std::uint64_t>(text.size()) > UINT32_MAX)
         throw std::bad_alloc();
-    DecodeAscii(ascii.constData(), static_cast<std::uint32_t>(ascii.size()), length);
+    const auto size = static_cast<std::uint32_t>(text.size());
+    FilterText(nullptr, reinterpret_cast<const char16_t*>(text.utf16()), size);
+    const std::uint32_t stale =
+        Prepare(reinterpret_cast<void**>(&m_bytes), m_byteCapacity, m_bytesDirty, size, size);
+    m_byteCount = 0;
+    DecodeAll(stale);
+    length = m_byteCount;
 }
 
 const std::uint8_t* CBase64::GetBytes() const

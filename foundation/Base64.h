@@ -50,6 +50,9 @@ private:
     // non-zero, which the caller must clear beyond what it writes.
     static std::uint32_t Prepare(void** buf, std::uint32_t& capacity, std::uint32_t& dirty,
                                  std::uint32_t size, std::uint32_t keep);
+    // Copies the text without the skipped characters into the text buffer;
+    // exactly one of narrow and wide is given.
+    void FilterText(const std::uint8_t* narrow, const char16_t* wide, std::uint32_t length);
     void EncodeAll();
     void DecodeAll(std::uint32_t staleBytes);
 
