@@ -9,6 +9,7 @@
 #include <openssl/provider.h>
 #include <openssl/x509.h>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -29,6 +30,22 @@ unsigned long TakeOpenSslError()
 
 } // namespace
 
+namespace {
+OSSL_PROVIDER* g_defaultProvider = nullptr;
+OSSL_PROVIDER* g_legacyProvider = nullptr;
+
+// The legacy provider keeps a child library context that only its own
+// unloading frees; OpenSSL's exit handler runs after this one.
+void UnloadProviders()
+{
+    if (g_legacyProvider)
+        OSSL_PROVIDER_unload(g_legacyProvider);
+    if (g_defaultProvider)
+        OSSL_PROVIDER_unload(g_defaultProvider);
+    g_legacyProvider = g_defaultProvider = nullptr;
+}
+} // namespace
+
 void EnsurePkcs12Providers()
 {
     static std::once_flag once;
@@ -36,9 +53,11 @@ void EnsurePkcs12Providers()
         // Loading any provider explicitly stops the default one from being
         // loaded on demand, so the default goes first. Without the legacy
         // module only the RC2 forms are lost.
-        OSSL_PROVIDER_load(nullptr, "default");
-        if (!OSSL_PROVIDER_load(nullptr, "legacy"))
+        g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+        if (!g_legacyProvider)
             ERR_clear_error();
+        std::atexit(UnloadProviders);
     });
 }
 
