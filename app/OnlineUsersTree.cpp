@@ -1,5 +1,6 @@
 #include "app/OnlineUsersTree.h"
 
+#include "app/DebugDump.h"
 #include "foundation/TraceLog.h"
 #include "resources/StringTable.h"
 #include "servicelink/RPCExecute.h"
@@ -14,7 +15,6 @@
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScrollBar>
 
 namespace {
@@ -216,8 +216,9 @@ void COnlineUsersTree::paintEvent(QPaintEvent* event)
 void COnlineUsersTree::scrollContentsBy(int dx, int dy)
 {
     QTreeWidget::scrollContentsBy(dx, dy);
-    // Scrolling moves pixels; with a fixed picture behind the items the whole
-    // area has to be drawn again instead.
+    // A scroll that moved pixels would drag the fixed picture along: draw the
+    // whole area again. (Qt already avoids blitting a see-through viewport;
+    // this keeps the rule independent of that.)
     if (!m_background.isNull())
         viewport()->update();
 }
@@ -245,13 +246,6 @@ QString COnlineUsersTree::Dump(bool withGeometry) const
 
 void COnlineUsersTree::writeDebugDump() const
 {
-    // Only for end-to-end tests, which read what the tree shows from outside.
-    static const QString path = qEnvironmentVariable("TERVALA_DEBUG_TREE_DUMP");
-    if (path.isEmpty())
-        return;
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(Dump(isVisible()).toUtf8());
-        file.commit();
-    }
+    if (DebugDump::Enabled())
+        DebugDump::Write(QStringLiteral("tree.txt"), Dump(isVisible()));
 }

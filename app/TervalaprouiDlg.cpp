@@ -73,18 +73,23 @@ void CTervalaprouiDlg::buildWidgets()
     // 216 x 296 dialog units.
     setFixedSize(dlu(0, 0, 216, 296).size());
 
-    m_addButton = new QPushButton(QStringLiteral("&Add Network"), this);
+    // Short texts: the full names do not fit the template's button widths and
+    // stay available as accessible names and tooltips.
+    m_addButton = new QPushButton(QStringLiteral("&Add"), this);
     m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
     m_addButton->setGeometry(dlu(23, 74, 40, 22));
-    m_joinButton = new QPushButton(QStringLiteral("&Join Network"), this);
+    m_joinButton = new QPushButton(QStringLiteral("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
     m_joinButton->setGeometry(dlu(67, 74, 40, 22));
     m_existingButton = new QPushButton(QStringLiteral("E&xisting Networks"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
     m_existingButton->setGeometry(dlu(111, 74, 79, 22));
+    m_addButton->setAccessibleName(LoadString(IDM_ADD_NETWORK));
+    m_joinButton->setAccessibleName(LoadString(IDM_JOIN_NETWORK));
+    m_existingButton->setAccessibleName(LoadString(IDM_EXISTING_NETWORKS));
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
-        button->setAccessibleName(QString(button->text()).remove(QLatin1Char('&')));
+        button->setToolTip(button->accessibleName());
         // The flows behind these buttons are not part of this program yet.
         button->setEnabled(false);
     }
@@ -172,6 +177,8 @@ bool CTervalaprouiDlg::OnInitDialog()
         QString text = m_serviceProxy.GetErrorText();
         if (text.isEmpty())
             text = LoadString(10005);
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(text);
         Prompter::error(nullptr, text);
         EndDialog(QDialog::Accepted);
         return false;

@@ -1,5 +1,6 @@
 #include "app/TrayNotifyIcon.h"
 
+#include "app/DebugDump.h"
 #include "resources/StringTable.h"
 
 #include <QAction>
@@ -51,6 +52,7 @@ bool CTrayNotifyIcon::Create(QWidget* notificationWindow, const QString& tooltip
     m_tray->setIcon(icon);
     m_tray->setToolTip(tooltip);
     m_tray->show();
+    DebugDump::Write(QStringLiteral("tray.txt"), tooltip);
     return m_tray->isVisible();
 }
 
@@ -78,8 +80,10 @@ bool CTrayNotifyIcon::IsShown() const
 
 void CTrayNotifyIcon::SetTooltipText(const QString& text)
 {
-    if (IsShown())
-        m_tray->setToolTip(text);
+    if (!IsShown())
+        return;
+    m_tray->setToolTip(text);
+    DebugDump::Write(QStringLiteral("tray.txt"), text);
 }
 
 bool CTrayNotifyIcon::ShowBalloon(const QString& text, const QString& title)
