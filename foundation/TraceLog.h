@@ -31,12 +31,19 @@ public:
 QString GetLogFolder();
 
 // Where an error code comes from.
-enum class ErrorSource { System, OpenSsl };
+enum class ErrorSource
+{
+    System,
+    OpenSsl
+};
 struct ErrorCode
 {
     ErrorSource source = ErrorSource::System;
     unsigned long value = 0; // errno, or an OpenSSL error code (ERR_get_error)
-    static ErrorCode System(int err) { return {ErrorSource::System, static_cast<unsigned long>(err)}; }
+    static ErrorCode System(int err)
+    {
+        return {ErrorSource::System, static_cast<unsigned long>(err)};
+    }
     static ErrorCode OpenSsl(unsigned long err) { return {ErrorSource::OpenSsl, err}; }
 };
 
