@@ -75,8 +75,8 @@ ssize_t readAll(int fd, std::uint8_t* data, std::size_t length)
 
 CRc4::CRc4(const std::uint8_t* key, std::size_t keyLength)
 {
-    for (int i = 0; i < 256; ++i)
-        m_s[i] = static_cast<std::uint8_t>(i);
+    for (std::uint32_t i = 0; i < 256; ++i)
+        m_s[i] = i;
     // An empty key would leave nothing to mix in (and no length to wrap at).
     if (keyLength == 0)
         return;
@@ -92,16 +92,16 @@ CRc4::CRc4(const std::uint8_t* key, std::size_t keyLength)
 
 void CRc4::Apply(std::uint8_t* data, std::size_t length)
 {
-    std::uint8_t* const s = m_s;
+    std::uint32_t* const s = m_s;
     std::uint8_t i = m_i, j = m_j;
     for (std::size_t n = 0; n < length; ++n) {
         i = static_cast<std::uint8_t>(i + 1);
-        const std::uint8_t si = s[i];
+        const std::uint32_t si = s[i];
         j = static_cast<std::uint8_t>(j + si);
-        const std::uint8_t sj = s[j];
+        const std::uint32_t sj = s[j];
         s[i] = sj;
         s[j] = si;
-        data[n] ^= s[static_cast<std::uint8_t>(si + sj)];
+        data[n] ^= static_cast<std::uint8_t>(s[static_cast<std::uint8_t>(si + sj)]);
     }
     m_i = i;
     m_j = j;

@@ -13,7 +13,9 @@ public:
     void Apply(std::uint8_t* data, std::size_t length);
 
 private:
-    std::uint8_t m_s[256];
+    // Byte values held in words: the loop avoids partial-register stalls and
+    // runs noticeably faster than over a byte array.
+    std::uint32_t m_s[256];
     std::uint8_t m_i = 0, m_j = 0;
 };
 
