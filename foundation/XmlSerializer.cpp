@@ -182,7 +182,9 @@ QString CXmlSerializer::GetXml() const
 bool CXmlSerializer::LoadXml(const QString& text, const QString& rootName)
 {
     d->release();
-    const QByteArray bytes = text.toUtf8();
+    // The text is read as a zero-terminated string, as it travels.
+    const qsizetype zero = text.indexOf(QChar(0));
+    const QByteArray bytes = (zero < 0 ? text : text.left(zero)).toUtf8();
     // The text is already decoded: whatever encoding its declaration names
     // does not apply any more.
     const pugi::xml_parse_result result =

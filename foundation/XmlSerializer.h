@@ -26,6 +26,8 @@ public:
     QString GetXml() const;
 
     // Reader
+    // Parses text up to its first zero character; fails (leaving the object
+    // empty) on malformed XML, a repeated attribute or another root element.
     bool LoadXml(const QString& text, const QString& rootName);
     bool NextChild(const QString& name);
     bool LeaveChild();

@@ -180,6 +180,16 @@ private slots:
         QVERIFY(!r.GetAttribute(s("a"), v));
     }
 
+    void textEndsAtItsZero()
+    {
+        CXmlSerializer r;
+        QString text = s("<Root a=\"1\"/>");
+        text.append(QChar(0));
+        text.append(s("<junk"));
+        QVERIFY(r.LoadXml(text, s("Root")));
+        QVERIFY(!r.LoadXml(QString(QChar(0)) + s("<Root/>"), s("Root")));
+    }
+
     void declarationIsIgnoredWhenLoadingText()
     {
         CXmlSerializer r;
