@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,13 @@ struct _CLIENT_INFORMATION
     QString NetworkName() const;
 };
 static_assert(sizeof(_CLIENT_INFORMATION) == 2108);
+static_assert(offsetof(_CLIENT_INFORMATION, networkDisplayText) == 1068);
+static_assert(offsetof(_CLIENT_INFORMATION, networkName) == 1588);
+
+// Plain bytes: lists of them are copied with memcpy, not member by member.
+Q_DECLARE_TYPEINFO(PeerRecord, Q_PRIMITIVE_TYPE);
+Q_DECLARE_TYPEINFO(TunnelRecord, Q_PRIMITIVE_TYPE);
+Q_DECLARE_TYPEINFO(_CLIENT_INFORMATION, Q_PRIMITIVE_TYPE);
 
 // Reads or writes an object at the section's cursor, as the section's
 // direction says.
