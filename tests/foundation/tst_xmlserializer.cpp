@@ -180,6 +180,19 @@ private slots:
         QVERIFY(!r.GetAttribute(s("a"), v));
     }
 
+    void deepDocumentsDoNotExhaustTheStack()
+    {
+        const int depth = 100000;
+        const QString text = s("<a>").repeated(depth) + s("</a>").repeated(depth);
+        CXmlSerializer r;
+        QVERIFY(r.LoadXml(text, s("a")));
+        QCOMPARE(r.GetXml().size(), 7 * depth - 3); // the innermost one is written <a/>
+        int steps = 0;
+        while (r.NextChild(s("a")))
+            ++steps;
+        QCOMPARE(steps, depth - 1);
+    }
+
     void textEndsAtItsZero()
     {
         CXmlSerializer r;
