@@ -219,8 +219,11 @@ bool CXmlSerializer::NextChild(const QString& name)
     const std::string key = utf8(name);
     pugi::xml_node item;
     bool found = false;
-    for (auto it = d->walks.rbegin(); it != d->walks.rend(); ++it) {
-        if (it->depth == d->depth && it->name == key) {
+    // Walks are pushed at the depth of the moment and removed when the reader
+    // leaves that depth, so the stack is ordered by depth and none lies
+    // deeper than the reader: only the top entries can match.
+    for (auto it = d->walks.rbegin(); it != d->walks.rend() && it->depth == d->depth; ++it) {
+        if (it->name == key) {
             // A used-up walk stays so that later calls keep failing.
             if (it->item)
                 it->item = it->item.next_sibling(key.c_str());
