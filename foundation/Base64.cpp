@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::uint64_t kGranule = 4096;
@@ -210,6 +214,39 @@ void CBase64::FilterText(const std::uint8_t* narrow, const char16_t* wide, std::
         Prepare(reinterpret_cast<void**>(&m_text), m_textCapacity, m_textDirty, length, length);
     auto* out = reinterpret_cast<std::uint8_t*>(m_text);
     std::uint32_t i = 0, n = 0;
+    auto slow = [&](std::uint32_t stop) {
+        for (; i < stop; ++i) {
+            const std::uint8_t c = wide ? narrowChar(wide[i]) : narrow[i];
+            out[n] = c;
+            n += isSkipped(c) ? 0 : 1;
+        }
+    };
+#if defined(__SSE2__)
+    // Sixteen characters at a time: narrow them (saturation never happens,
+    // units beyond Latin-1 go the slow way), then copy unless one of them is
+    // 32 or below.
+    const __m128i blank = _mm_set1_epi8(32);
+    while (i + 16 <= length) {
+        __m128i v;
+        bool clean = true;
+        if (wide) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wide + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wide + i + 8));
+            const __m128i high = _mm_srli_epi16(_mm_or_si128(a, b), 8);
+            clean = _mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF;
+            v = _mm_packus_epi16(a, b);
+        } else {
+            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(narrow + i));
+        }
+        if (clean && _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, blank), v)) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
+            i += 16;
+            n += 16;
+        } else {
+            slow(i + 16);
+        }
+    }
+#endif
     // Base64 text rarely holds whitespace: copy eight characters at a time
     // while none of them can be one. Wide text is narrowed on the way; a
     // character beyond Latin-1 becomes a stray '?'.
@@ -235,17 +272,9 @@ void CBase64::FilterText(const std::uint8_t* narrow, const char16_t* wide, std::
             n += 8;
             continue;
         }
-        for (const std::uint32_t stop = i + 8; i < stop; ++i) {
-            const std::uint8_t c = wide ? narrowChar(wide[i]) : narrow[i];
-            out[n] = c;
-            n += isSkipped(c) ? 0 : 1;
-        }
+        slow(i + 8);
     }
-    for (; i < length; ++i) {
-        const std::uint8_t c = wide ? narrowChar(wide[i]) : narrow[i];
-        out[n] = c;
-        n += isSkipped(c) ? 0 : 1;
-    }
+    slow(length);
     // Skipped characters were stored past the text, and an earlier text may
     // still be there.
     const std::uint32_t end = stale > n + 1 ? stale : n + 1;
