@@ -117,7 +117,16 @@ void OpenTraceLog()
     const QString folder = GetLogFolder();
     Paths::MakePath(folder);
     const QByteArray path = QFile::encodeName(folder + LoadString(108));
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // The folder is shared by every user of the machine: never follow a link
+    // planted in place of the log, never wait on a FIFO, write only to a
+    // regular file.
+    int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         g_level.store(0, std::memory_order_relaxed);
         return;
@@ -126,14 +135,13 @@ void OpenTraceLog()
     // it has grown past the limit, in which case it is dropped whole.
     static const unsigned char bom[2] = {0xFF, 0xFE};
     [[maybe_unused]] ssize_t w = ::pwrite(fd, bom, sizeof bom, 0);
-    struct stat st;
     if (::fstat(fd, &st) == 0 && st.st_size > kMaxLogBytes) [[maybe_unused]]
         int r = ::ftruncate(fd, sizeof bom);
     // Appending keeps lines of concurrent threads from overwriting each other.
     ::lseek(fd, 0, SEEK_END);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags | O_APPEND);
+        ::fcntl(fd, F_SETFL, (flags | O_APPEND) & ~O_NONBLOCK);
     g_fd.store(fd);
 }
 

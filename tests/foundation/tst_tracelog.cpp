@@ -10,6 +10,7 @@
 #include <openssl/err.h>
 #include <openssl/pkcs12err.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The trace log is process-wide, so every case reopens it with the level it
@@ -167,6 +168,35 @@ private slots:
         QCOMPARE(TraceLevel(), 0u);
         CTraceLog::Trace(QStringLiteral("goes nowhere"));
         QFile::remove(quornix + QStringLiteral("/log"));
+    }
+
+    void foreignLogEntriesAreNotOpened_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addRow("link") << QStringLiteral("link");
+        QTest::addRow("fifo") << QStringLiteral("fifo");
+    }
+    void foreignLogEntriesAreNotOpened()
+    {
+        QFETCH(QString, kind);
+        Paths::MakePath(Paths::LogFolder());
+        const QString victim = m_env.root() + QStringLiteral("/victim.txt");
+        {
+            QFile f(victim);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("precious");
+        }
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(victim, logPath()));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(logPath()).constData(), 0600), 0);
+        setLevelText("5");
+        OpenTraceLog(); // must neither block nor write through the link
+        QCOMPARE(TraceLevel(), 0u);
+        CTraceLog::Trace(QStringLiteral("nowhere"));
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("precious"));
     }
 
     void concurrentLinesStayWhole()
