@@ -25,6 +25,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
     void serviceUnreachableEndsWithError();
@@ -59,6 +60,15 @@ void TestMainWindow::initTestCase()
     m_service = std::make_unique<StandinService>();
     QString error;
     QVERIFY2(m_service->start(&error), qPrintable(error));
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    // Let the service see every window's link close and release its clients
+    // (it frees them from its event loop) before it goes.
+    QTRY_COMPARE(m_service->clientCount(), 0);
+    QTest::qWait(50);
+    m_service.reset();
 }
 
 void TestMainWindow::init()
