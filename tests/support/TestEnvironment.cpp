@@ -16,8 +16,8 @@ TestEnvironment::TestEnvironment()
         return;
     for (const QString& sub : {appData(), runtimeDir(), configHome(), configDirs(), userRuntime()})
         QDir().mkpath(sub);
-    QFile::setPermissions(userRuntime(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                             QFileDevice::ExeOwner);
+    QFile::setPermissions(userRuntime(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     setEnv("TERVALA_COMMON_APPDATA", appData());
     setEnv("TERVALA_RUNTIME_DIR", runtimeDir());
     setEnv("XDG_CONFIG_HOME", configHome());
@@ -28,11 +28,26 @@ TestEnvironment::TestEnvironment()
     QStandardPaths::setTestModeEnabled(true);
 }
 
-QString TestEnvironment::appData() const { return m_dir.filePath(QStringLiteral("appdata")); }
-QString TestEnvironment::runtimeDir() const { return m_dir.filePath(QStringLiteral("run")); }
-QString TestEnvironment::configHome() const { return m_dir.filePath(QStringLiteral("config")); }
-QString TestEnvironment::configDirs() const { return m_dir.filePath(QStringLiteral("xdg")); }
-QString TestEnvironment::userRuntime() const { return m_dir.filePath(QStringLiteral("user-run")); }
+QString TestEnvironment::appData() const
+{
+    return m_dir.filePath(QStringLiteral("appdata"));
+}
+QString TestEnvironment::runtimeDir() const
+{
+    return m_dir.filePath(QStringLiteral("run"));
+}
+QString TestEnvironment::configHome() const
+{
+    return m_dir.filePath(QStringLiteral("config"));
+}
+QString TestEnvironment::configDirs() const
+{
+    return m_dir.filePath(QStringLiteral("xdg"));
+}
+QString TestEnvironment::userRuntime() const
+{
+    return m_dir.filePath(QStringLiteral("user-run"));
+}
 
 QString TestEnvironment::binary(const QString& relativePath)
 {
