@@ -154,6 +154,7 @@ StandinService::StandinService(QObject* parent) : QObject(parent) {}
 StandinService::~StandinService()
 {
     stop();
+    m_retired.clear();
 }
 
 QString StandinService::socketPath()
@@ -406,12 +407,14 @@ void StandinService::removeClient(int clientId, const QString& reason)
     if (it == m_clients.end())
         return;
     // Destroyed later: this may run inside one of the client's own notifiers.
-    Client* client = it->second.release();
+    Client* client = it->second.get();
+    m_retired.push_back(std::move(it->second));
     m_clients.erase(it);
     client->readNotifier->setEnabled(false);
     client->writeNotifier->setEnabled(false);
     ::shutdown(client->fd, SHUT_RDWR);
-    QTimer::singleShot(0, this, [client] { delete client; });
+    if (m_retired.size() == 1)
+        QTimer::singleShot(0, this, [this] { m_retired.clear(); });
     log(QStringLiteral("client %1 %2").arg(clientId).arg(reason));
     emit clientDisconnected(clientId);
 }

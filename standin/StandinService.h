@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -133,6 +134,10 @@ private:
     int m_listenFd = -1;
     QSocketNotifier* m_acceptNotifier = nullptr;
     std::map<int, std::unique_ptr<Client>> m_clients;
+    // Removed clients wait here until control is back in the event loop (the
+    // removal may run inside one of their own notifiers); the destructor frees
+    // whatever is still waiting.
+    std::vector<std::unique_ptr<Client>> m_retired;
     int m_nextClientId = 1;
     long m_status = 1;
     int m_creates = 0;
