@@ -500,6 +500,12 @@ void StandinService::answerCreate(int clientId, const CreateRequest& request)
                 .arg(result.ok ? 1 : 0)
                 .arg(result.ok ? result.sessionName : result.errorText));
     };
+    deliver(answer);
+}
+
+// Runs an answer now, or after the delay the control channel set for it.
+void StandinService::deliver(const std::function<void()>& answer)
+{
     const int delay = takeDelay();
     if (delay > 0)
         QTimer::singleShot(delay, this, answer);
@@ -536,11 +542,7 @@ void StandinService::answerJoin(int clientId, const JoinRequest& request)
                 .arg(result.ok ? 1 : 0)
                 .arg(result.ok ? result.sessionName : result.errorText));
     };
-    const int delay = takeDelay();
-    if (delay > 0)
-        QTimer::singleShot(delay, this, answer);
-    else
-        answer();
+    deliver(answer);
 }
 
 void StandinService::log(const QString& text)

@@ -129,6 +129,7 @@ private:
     void removeClient(int clientId, const QString& reason);
     void answerCreate(int clientId, const CreateRequest& request);
     void answerJoin(int clientId, const JoinRequest& request);
+    void deliver(const std::function<void()>& answer);
     int takeDelay();
 
     int m_listenFd = -1;
