@@ -1,6 +1,6 @@
 #include "app/OnlineUsersTree.h"
 
-#include "app/DebugDump.h"
+#include "foundation/DebugDump.h"
 #include "foundation/TraceLog.h"
 #include "resources/StringTable.h"
 #include "servicelink/RPCExecute.h"

@@ -1,6 +1,6 @@
 #include "app/TrayNotifyIcon.h"
 
-#include "app/DebugDump.h"
+#include "foundation/DebugDump.h"
 #include "resources/StringTable.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "app/DebugDump.h"
+#include "foundation/DebugDump.h"
 
 #include <QDir>
 #include <QSaveFile>

@@ -6,11 +6,13 @@
 #include "resources/StringTable.h"
 
 #include <QProcess>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace {
 const QString kInvitationFileName = QStringLiteral("RAInvitation.msrcincident");
@@ -217,19 +219,29 @@ CRemoteAccess::StartResult CRemoteAccess::OpenRemoteAssistance(const QByteArray&
 
     // Written to a new file that then replaces the old one: the folder is
     // shared by every user of the machine, and a link planted at the path
-    // must not lead the write to another file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        traceError(QStringLiteral("Remote Assistance: cannot write ") + path +
-                   QStringLiteral(": ") + file.errorString());
-        return result;
-    }
+    // must not lead the write to another file (QSaveFile would follow it).
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    QString reason;
+    bool written = false;
     static const char kByteOrderMark[] = {'\xFF', '\xFE'};
-    if (file.write(kByteOrderMark, sizeof kByteOrderMark) != qint64(sizeof kByteOrderMark) ||
-        file.write(appData) != appData.size() || !file.commit()) {
+    if (!file.open() ||
+        file.write(kByteOrderMark, sizeof kByteOrderMark) != qint64(sizeof kByteOrderMark) ||
+        file.write(appData) != appData.size() || !file.flush()) {
+        reason = file.errorString();
+    } else {
+        // Unlike QFile::rename, rename(2) replaces an existing file.
+        std::error_code error;
+        std::filesystem::rename(QFile::encodeName(file.fileName()).constData(),
+                                QFile::encodeName(path).constData(), error);
+        written = !error;
+        if (written)
+            file.setAutoRemove(false);
+        else
+            reason = QString::fromLocal8Bit(error.message());
+    }
+    if (!written) {
         traceError(QStringLiteral("Remote Assistance: cannot write ") + path +
-                   QStringLiteral(": ") + file.errorString());
-        file.cancelWriting();
+                   QStringLiteral(": ") + reason);
         return result;
     }
 
@@ -237,7 +249,6 @@ CRemoteAccess::StartResult CRemoteAccess::OpenRemoteAssistance(const QByteArray&
     // cannot be opened for them.
     result.started = true;
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-    QString reason;
     if (opener.isEmpty()) {
         reason = QStringLiteral("xdg-open was not found");
     } else if (startProgram(opener, {path}, reason)) {

@@ -54,6 +54,26 @@ QString FileDialogs::getExistingDirectory(QWidget* parent, const QString& captio
     return QFileDialog::getExistingDirectory(parent, caption, directory);
 }
 
+QString FileDialogs::FilterFromTable(const QString& tableFilter)
+{
+    const QStringList parts = tableFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts.at(i);
+        QString patterns = parts.at(i + 1);
+        if (description.isEmpty() && patterns.isEmpty())
+            break;
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // The dialogs read the patterns from the last parentheses; a
+        // description that already ends with them is taken as it is.
+        if (description.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
+            filters.append(description);
+        else
+            filters.append(description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
 void FileDialogs::setNextFileName(const QString& fileName)
 {
     nextNames().enqueue(fileName);

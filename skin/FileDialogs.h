@@ -20,6 +20,11 @@ public:
     static QString getExistingDirectory(QWidget* parent, const QString& caption,
                                         const QString& directory = QString());
 
+    // A filter of the string table ("Files(*.x)|*.x||", pairs of description
+    // and patterns) in the form the dialogs take ("Files(*.x)"; several
+    // filters separated by ";;").
+    static QString FilterFromTable(const QString& tableFilter);
+
     // Test hooks: the next dialog returns this name without opening.
     static void setNextFileName(const QString& fileName);
     static void clearNextFileNames();

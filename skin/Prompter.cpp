@@ -1,5 +1,6 @@
 #include "skin/Prompter.h"
 
+#include "foundation/DebugDump.h"
 #include "resources/StringTable.h"
 
 #include <QMessageBox>
@@ -74,7 +75,10 @@ QMessageBox::StandardButton Prompter::show(QWidget* parent, Icon icon, const QSt
         box.setDefaultButton(defaultButton);
     box.setAccessibleName(title());
     box.setAccessibleDescription(text);
+    // What the box says, for end-to-end checks from outside the program.
+    DebugDump::Write(QStringLiteral("message.txt"), text);
     const int result = box.exec();
+    DebugDump::Write(QStringLiteral("message.txt"), QString());
     return static_cast<QMessageBox::StandardButton>(result);
 }
 
