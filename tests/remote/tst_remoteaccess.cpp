@@ -268,13 +268,22 @@ private slots:
         QTest::addRow("xfreerdp") << rdp << QByteArray() << QStringLiteral("10.0.0.5")
                                   << QStringLiteral("xfreerdp")
                                   << QStringList{QStringLiteral("/v:10.0.0.5")};
-        for (const QString& hostile :
-             {QStringLiteral("x; rm -rf ~"), QStringLiteral("$(touch pwned)"),
-              QStringLiteral("`touch pwned` && rm -rf ~"), QStringLiteral("a b\tc\nd"),
-              QStringLiteral("'\"\\ *"), QStringLiteral("h\u00e9te")}) {
-            QTest::addRow("hostile %s", qPrintable(hostile))
-                << rdp << QByteArray() << hostile << QStringLiteral("xfreerdp")
-                << QStringList{QStringLiteral("/v:") + hostile};
+        const struct
+        {
+            const char* row;
+            QString address;
+        } hostile[] = {
+            {"command list", QStringLiteral("x; rm -rf ~")},
+            {"substitution", QStringLiteral("$(touch pwned)")},
+            {"backquotes", QStringLiteral("`touch pwned` && rm -rf ~")},
+            {"blanks and line break", QStringLiteral("a b\tc\nd")},
+            {"quotes and glob", QStringLiteral("'\"\\ *")},
+            {"non-ascii", QStringLiteral("h\u00e9te")},
+        };
+        for (const auto& h : hostile) {
+            QTest::addRow("hostile %s", h.row)
+                << rdp << QByteArray() << h.address << QStringLiteral("xfreerdp")
+                << QStringList{QStringLiteral("/v:") + h.address};
         }
         QTest::addRow("remmina ipv6")
             << QStringList{QStringLiteral("remmina")} << QByteArray() << QStringLiteral("fe80::1")
