@@ -2,24 +2,30 @@
 
 #include "app/AboutDlg.h"
 #include "foundation/TraceLog.h"
+#include "remote/RemoteAccess.h"
 #include "resources/StringTable.h"
 #include "skin/Pictures.h"
 #include "skin/Prompter.h"
+#include "skin/WindowPlacement.h"
+#include "wizards/JoinerWizard.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
+
+#include <utility>
 
 namespace {
 constexpr quint32 IDS_INVITATION_CREATED = 109;
+constexpr quint32 IDS_JOIN_SUCCEEDED = 110;
+constexpr quint32 IDS_CONNECTING = 123;
+constexpr quint32 IDS_RESOLVING = 130;
 constexpr quint32 IDS_TRAY_TOOLTIP = 124;
 constexpr quint32 IDS_APP_TITLE = 57344;
 
@@ -90,8 +96,8 @@ void CTervalaprouiDlg::buildWidgets()
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
         button->setToolTip(button->accessibleName());
-        // The flows behind these buttons are not part of this program yet.
-        button->setEnabled(false);
+        // The flows behind Add and Existing are not part of this program yet.
+        button->setEnabled(button == m_joinButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -132,10 +138,10 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add, Join, Existing and Contact Support stay disabled until their flows
+    // Add, Existing and Contact Support stay disabled until their flows
     // exist: a menu entry that does nothing would mislead.
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
-    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), false);
+    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
     add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
@@ -206,10 +212,7 @@ bool CTervalaprouiDlg::OnInitDialog()
     setWindowTitle(LoadString(IDS_APP_TITLE));
     setAccessibleName(LoadString(IDS_APP_TITLE));
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QPoint centre = screen->geometry().center();
-        move(centre.x() - width() / 2, centre.y() - height() / 2);
-    }
+    CenterOnDesktop(this);
 
     HandleCommandLine();
     m_initialised = true;
@@ -257,9 +260,31 @@ void CTervalaprouiDlg::OnLSPNotify(qint32 value)
 
 void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
 {
-    if (TraceLevel() & TRACE_ERROR)
-        CTraceLog::Trace(QStringLiteral("Join Network requested for ") + path);
     emit joinNetworkRequested(path);
+    if (m_joinWizard) {
+        // One join at a time: the open wizard is what the user is asked to
+        // finish first.
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(QStringLiteral("Join Network already open; not opening ") + path);
+        m_joinWizard->raise();
+        m_joinWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CJoinerWizard wizard(isVisible() ? this : nullptr);
+    m_joinWizard = &wizard;
+    const int result = wizard.DoModal(path);
+    m_joinWizard.clear();
+    if (result != QDialog::Accepted || m_ended)
+        return;
+
+    m_progress.Create(isVisible() ? this : nullptr);
+    m_progress.Advance(IDS_RESOLVING);
+    m_serviceProxy.JoinInvitation(wizard.NickName(), wizard.InvitationPath(), wizard.Password());
+    m_progress.Advance(IDS_CONNECTING);
 }
 
 void CTervalaprouiDlg::OnCommand(int id)
@@ -287,10 +312,12 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDM_ABOUT:
         showAbout();
         break;
-    case IDM_ADD_NETWORK:
-    case IDC_ADD:
     case IDM_JOIN_NETWORK:
     case IDC_JOIN:
+        JoinNetworkFromFile(QString());
+        break;
+    case IDM_ADD_NETWORK:
+    case IDC_ADD:
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
     case IDM_CONTACT_SUPPORT:
@@ -332,6 +359,9 @@ void CTervalaprouiDlg::EndDialog(int result)
         tray->hide();
     if (m_tree)
         m_tree->StopNotifier();
+    m_progress.DestroyWindow();
+    if (m_joinWizard)
+        m_joinWizard->reject();
     emit ended(result);
 }
 
@@ -408,14 +438,30 @@ int CTervalaprouiDlg::PostJoinInvitationStatus(long success, const QString& erro
                                                const QString& sessionName,
                                                const QString& inviterAddress)
 {
-    // The Join Network flow (progress window, report, remote access) is not
-    // part of this program yet; only the kept data's lifetime is handled.
-    Q_UNUSED(success);
-    Q_UNUSED(errorText);
-    Q_UNUSED(sessionName);
-    Q_UNUSED(inviterAddress);
-    m_appData.clear();
-    return 0;
+    m_progress.DestroyWindow();
+    // The kept data belongs to this outcome. It is taken before any box
+    // opens: a box's loop may already receive the next join's data, which
+    // must survive it.
+    const QByteArray appData = std::exchange(m_appData, QByteArray());
+    QWidget* owner = isVisible() ? this : nullptr;
+    if (!success) {
+        if (!errorText.isEmpty())
+            Prompter::error(owner, errorText);
+        return 0;
+    }
+    const CRemoteAccess::StartResult tool =
+        CRemoteAccess::StartRemoteTool(sessionName, appData, inviterAddress);
+    if (!tool.started) {
+        // The name is put in as it is: a "%" inside it is not a format.
+        QString text = LoadString(IDS_JOIN_SUCCEEDED);
+        const qsizetype at = text.indexOf(QStringLiteral("%s"));
+        if (at >= 0)
+            text.replace(at, 2, sessionName);
+        Prompter::information(owner, text);
+    }
+    if (!tool.errorText.isEmpty())
+        Prompter::error(owner, tool.errorText);
+    return 1;
 }
 
 int CTervalaprouiDlg::PostInvitationAppData(const QByteArray& data)

@@ -5,12 +5,14 @@
 #include "app/TrayNotifyIcon.h"
 #include "servicelink/IPCCommandHandler.h"
 #include "servicelink/RPCExecute.h"
+#include "wizards/ProgressDlg.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
 #include <QPoint>
+#include <QPointer>
 
 #include <optional>
 
@@ -18,6 +20,7 @@ class QMenuBar;
 class QPushButton;
 class QToolButton;
 class QAction;
+class CJoinerWizard;
 
 // The program's one window and its hub: owns the service link, the tree of
 // networks and the tray icon, and carries out the commands of the menus, the
@@ -63,6 +66,9 @@ public:
     void OnOpenRequested(const QString& path);
     // The port-diverting component's value, forwarded to the service.
     void OnLSPNotify(qint32 value);
+    // Join Network: the wizard (asking for the file when the path is empty),
+    // then the progress window and the request to the service, whose outcome
+    // arrives later as a join status.
     void JoinNetworkFromFile(const QString& path);
 
     void OnCommand(int id);
@@ -82,6 +88,7 @@ public:
     COnlineUsersTree* Tree() const { return m_tree; }
     CTrayNotifyIcon& TrayIcon() { return m_trayIcon; }
     const QByteArray& KeptAppData() const { return m_appData; }
+    CProgressDlg& ProgressWindow() { return m_progress; }
     QMenuBar* MenuBar() const { return m_menuBar; }
     QAction* Action(int id) const;
     QPushButton* Button(int id) const;
@@ -94,7 +101,7 @@ public:
 
 signals:
     void ended(int result);
-    // The Join Network flow for a file; built by the join engineer's flow.
+    // A Join Network flow starts (the path may be empty: the user picks one).
     void joinNetworkRequested(const QString& path);
 
 public slots:
@@ -115,6 +122,7 @@ private:
     // Declared in the order the window builds them; destroyed in reverse.
     CIPCCommandHandler m_serviceProxy;
     COnlineUsersTree* m_tree = nullptr;
+    CProgressDlg m_progress;
     CTrayNotifyIcon m_trayIcon;
     QMenuBar* m_menuBar = nullptr;
     QFont m_font;
@@ -125,6 +133,9 @@ private:
     QPushButton* m_joinButton = nullptr;
     QPushButton* m_existingButton = nullptr;
     QToolButton* m_hideButton = nullptr;
+    // The Join Network wizard while it is open: a second request brings it
+    // forward instead of stacking another one.
+    QPointer<CJoinerWizard> m_joinWizard;
 
     CCommandLine m_commandLine;
     bool m_ended = false;

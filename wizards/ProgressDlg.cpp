@@ -49,9 +49,10 @@ void CProgressDlg::Create(QWidget* parent)
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
     m_bar->setFixedHeight(14);
-    m_bar->setStyleSheet(QStringLiteral("QProgressBar { background-color: rgb(0, 0, 0); border: "
-                                        "1px solid rgb(64, 64, 64); }"
-                                        "QProgressBar::chunk { background-color: rgb(105, 207, 8); }"));
+    m_bar->setStyleSheet(
+        QStringLiteral("QProgressBar { background-color: rgb(0, 0, 0); border: "
+                       "1px solid rgb(64, 64, 64); }"
+                       "QProgressBar::chunk { background-color: rgb(105, 207, 8); }"));
     frame->addWidget(m_bar);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, window);
@@ -70,7 +71,8 @@ void CProgressDlg::Create(QWidget* parent)
         window->deleteLater();
         dump();
     });
-    window->setStyleSheet(QStringLiteral("QDialog#progressDlg { border: 1px solid palette(dark); }"));
+    window->setStyleSheet(
+        QStringLiteral("QDialog#progressDlg { border: 1px solid palette(dark); }"));
 
     m_label->setText(m_text);
     window->adjustSize();
@@ -120,10 +122,9 @@ void CProgressDlg::dump() const
 {
     if (!DebugDump::Enabled())
         return;
-    DebugDump::Write(QStringLiteral("progress.txt"),
-                     m_window ? QStringLiteral("%1\n%2/%3\n")
-                                    .arg(m_text)
-                                    .arg(m_bar->value())
-                                    .arg(m_bar->maximum())
-                              : QString());
+    DebugDump::Write(
+        QStringLiteral("progress.txt"),
+        m_window
+            ? QStringLiteral("%1\n%2/%3\n").arg(m_text).arg(m_bar->value()).arg(m_bar->maximum())
+            : QString());
 }

@@ -1,9 +1,12 @@
 #include "app/AboutDlg.h"
 #include "app/TervalaprouiDlg.h"
+#include "foundation/Paths.h"
+#include "skin/FileDialogs.h"
 #include "skin/Prompter.h"
 #include "standin/StandinService.h"
 #include "tests/app/SectionWriter.h"
 #include "tests/support/TestEnvironment.h"
+#include "wizards/JoinerWizard.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -11,12 +14,49 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+// Runs act from inside the Join Network wizard's modal loop once it is up.
+void whenWizardShown(QObject* context, std::function<void(CJoinerWizard*)> act)
+{
+    auto* timer = new QTimer(context);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, act] {
+        auto* wizard = qobject_cast<CJoinerWizard*>(QApplication::activeModalWidget());
+        if (!wizard || !wizard->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(wizard);
+    });
+    timer->start();
+}
+
+void finishWizard(CJoinerWizard* wizard, const QString& nickName, const QString& password)
+{
+    wizard->Page()->NickNameEdit()->setText(nickName);
+    wizard->Page()->PasswordEdit()->setText(password);
+    wizard->button(QWizard::FinishButton)->click();
+}
+
+// Stand-ins for the desktop's programs: each records its arguments, one per
+// line, in <record folder>/<program>.args.
+const char* const kFakeTool = "#!/bin/sh\n"
+                              "out=\"$TERVALA_TEST_RECORDS/${0##*/}.args\"\n"
+                              "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"$out.tmp\"\n"
+                              "/bin/mv \"$out.tmp\" \"$out\"\n";
+} // namespace
 
 // The main window against the real channel and the stand-in service running in
 // this process.
@@ -44,12 +84,27 @@ private slots:
     void aboutBox();
     void timerSendsUiNotify();
     void handedOverFileOpensJoin();
+    void joinSendsOneRequest_data();
+    void joinSendsOneRequest();
+    void cancelledJoinSendsNothing_data();
+    void cancelledJoinSendsNothing();
+    void joinStatusReports_data();
+    void joinStatusReports();
+    void statusAfterProgressCancelled();
+    void dataArrivingDuringTheReportSurvives();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<StandinService> m_service;
     std::unique_ptr<QSignalSpy> m_commands;
+    QList<JoinRequest> m_joinRequests;
+    JoinResult m_joinAnswer;
+    QString m_records;
+    QString m_tools;
+    QByteArray m_savedPath;
     int commandCount(long command) const;
+    QStringList toolArguments(const QString& tool) const;
+    void installTool(const QString& tool, bool installed);
 };
 
 void TestMainWindow::initTestCase()
@@ -57,7 +112,22 @@ void TestMainWindow::initTestCase()
     m_env = std::make_unique<TestEnvironment>();
     QVERIFY(m_env->isValid());
     QVERIFY(QDir::setCurrent(TestEnvironment::sourceDir()));
+    // Only the fake desktop programs may be found: a Remote Desktop client
+    // installed on the machine must never start from a test.
+    m_records = QDir(m_env->root()).filePath(QStringLiteral("records"));
+    m_tools = QDir(m_env->root()).filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(m_records));
+    QVERIFY(QDir().mkpath(m_tools));
+    qputenv("TERVALA_TEST_RECORDS", QFile::encodeName(m_records));
+    m_savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_tools));
+    installTool(QStringLiteral("xdg-open"), true);
+
     m_service = std::make_unique<StandinService>();
+    m_service->joinHandler = [this](const JoinRequest& request) {
+        m_joinRequests.append(request);
+        return m_joinAnswer;
+    };
     QString error;
     QVERIFY2(m_service->start(&error), qPrintable(error));
 }
@@ -69,6 +139,7 @@ void TestMainWindow::cleanupTestCase()
     QTRY_COMPARE(m_service->clientCount(), 0);
     QTest::qWait(50);
     m_service.reset();
+    qputenv("PATH", m_savedPath);
 }
 
 void TestMainWindow::init()
@@ -76,6 +147,13 @@ void TestMainWindow::init()
     CTervalaprouiDlg::SetTrayAvailableForTest(true);
     Prompter::clearAnswers();
     Prompter::clearHistory();
+    FileDialogs::clearNextFileNames();
+    FileDialogs::clearHistory();
+    m_joinRequests.clear();
+    m_joinAnswer = JoinResult();
+    installTool(QStringLiteral("xfreerdp"), true);
+    for (const QString& name : QDir(m_records).entryList(QDir::Files))
+        QFile::remove(QDir(m_records).filePath(name));
     m_service->setStatus(1);
     if (!m_service->isListening())
         QVERIFY(m_service->startListener());
@@ -86,10 +164,34 @@ void TestMainWindow::cleanup()
 {
     m_commands.reset();
     QCOMPARE(Prompter::pendingAnswers(), 0);
+    QCOMPARE(FileDialogs::pendingFileNames(), 0);
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows)
         QVERIFY2(!window->isVisible(), qPrintable(window->objectName()));
     QFile::remove(SharedNames::EntryPath(SharedNames::SectionName()));
+}
+
+QStringList TestMainWindow::toolArguments(const QString& tool) const
+{
+    QFile file(QDir(m_records).filePath(tool + QStringLiteral(".args")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<not started>")};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeLast();
+    return lines;
+}
+
+void TestMainWindow::installTool(const QString& tool, bool installed)
+{
+    const QString path = QDir(m_tools).filePath(tool);
+    QFile::remove(path);
+    if (!installed)
+        return;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(kFakeTool);
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 int TestMainWindow::commandCount(long command) const
@@ -294,13 +396,15 @@ void TestMainWindow::commandsAndAccessibility()
 {
     CTervalaprouiDlg dlg{CCommandLine()};
     QVERIFY(dlg.Start());
-    for (int id :
-         {CTervalaprouiDlg::IDC_ADD, CTervalaprouiDlg::IDC_JOIN, CTervalaprouiDlg::IDC_EXISTING}) {
+    for (const auto& [id, enabled] :
+         QList<std::pair<int, bool>>{{CTervalaprouiDlg::IDC_ADD, false},
+                                     {CTervalaprouiDlg::IDC_JOIN, true},
+                                     {CTervalaprouiDlg::IDC_EXISTING, false}}) {
         QVERIFY(dlg.Button(id));
-        QVERIFY(!dlg.Button(id)->isEnabled());
+        QCOMPARE(dlg.Button(id)->isEnabled(), enabled);
     }
     const QList<std::pair<int, bool>> entries = {{CTervalaprouiDlg::IDM_ADD_NETWORK, false},
-                                                 {CTervalaprouiDlg::IDM_JOIN_NETWORK, false},
+                                                 {CTervalaprouiDlg::IDM_JOIN_NETWORK, true},
                                                  {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, false},
                                                  {CTervalaprouiDlg::IDM_REFRESH, true},
                                                  {CTervalaprouiDlg::IDM_EXIT, true},
@@ -403,23 +507,283 @@ void TestMainWindow::timerSendsUiNotify()
 
 void TestMainWindow::handedOverFileOpensJoin()
 {
+    const QString handed = QStringLiteral("/tmp/x.Tervalapro");
     CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
-    QSignalSpy joins(&dlg, &CTervalaprouiDlg::joinNetworkRequested);
     QVERIFY(dlg.Start());
-    QCOMPARE(joins.size(), 0);
-    dlg.OnOpenRequested(QStringLiteral("/tmp/x.Tervalapro"));
-    QCOMPARE(joins.size(), 1);
-    QCOMPARE(joins.first().first().toString(), QStringLiteral("/tmp/x.Tervalapro"));
+    QString path;
+    bool mainShown = true;
+    int wizards = 0;
+    whenWizardShown(this, [&](CJoinerWizard* wizard) {
+        path = wizard->InvitationPath();
+        mainShown = dlg.isVisible();
+        // A second hand-over while it is open brings it forward, no second one.
+        dlg.OnOpenRequested(QStringLiteral("/tmp/other.Tervalapro"));
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        wizards = int(std::count_if(windows.begin(), windows.end(), [](QWidget* w) {
+            return qobject_cast<CJoinerWizard*>(w) && w->isVisible();
+        }));
+        wizard->reject();
+    });
+    dlg.OnOpenRequested(handed);
+    QCOMPARE(path, handed);
+    QCOMPARE(wizards, 1);
+    // Started hidden, it stays hidden: only the wizard comes up.
+    QVERIFY(!mainShown);
     QVERIFY(!dlg.isVisible());
+    QVERIFY(FileDialogs::history().isEmpty());
+    QCOMPARE(commandCount(JOIN_INVITATION), 0);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 
-    // A first instance started with a file asks for the flow during start-up.
+    // A first instance started with a file opens the wizard during start-up,
+    // before its window is first shown.
     CTervalaprouiDlg withFile{CCommandLine::Parse({QStringLiteral("rel.Tervalapro")})};
-    QSignalSpy fileJoins(&withFile, &CTervalaprouiDlg::joinNetworkRequested);
+    mainShown = true;
+    whenWizardShown(this, [&](CJoinerWizard* wizard) {
+        path = wizard->InvitationPath();
+        mainShown = withFile.isVisible();
+        wizard->reject();
+    });
     QVERIFY(withFile.Start());
-    QCOMPARE(fileJoins.size(), 1);
-    QCOMPARE(fileJoins.first().first().toString(),
-             QDir::current().filePath(QStringLiteral("rel.Tervalapro")));
+    QCOMPARE(path, QDir::current().filePath(QStringLiteral("rel.Tervalapro")));
+    QVERIFY(!mainShown);
+    QVERIFY(withFile.isVisible());
     withFile.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::joinSendsOneRequest_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addRow("menu") << int(CTervalaprouiDlg::IDM_JOIN_NETWORK);
+    QTest::addRow("button") << int(CTervalaprouiDlg::IDC_JOIN);
+}
+
+void TestMainWindow::joinSendsOneRequest()
+{
+    QFETCH(int, command);
+    const QString file = QDir(m_env->root()).filePath(QStringLiteral("team.Tervalapro"));
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    FileDialogs::setNextFileName(file);
+    whenWizardShown(this, [](CJoinerWizard* wizard) {
+        finishWizard(wizard, QStringLiteral("alice"), QStringLiteral("s3cret"));
+    });
+    m_joinAnswer.sessionName = QStringLiteral("Team");
+    m_joinAnswer.inviterAddress = QStringLiteral("::1");
+    // Long enough to look at the progress window while the service works.
+    m_service->setNextDelay(300);
+    if (command == CTervalaprouiDlg::IDC_JOIN)
+        dlg.Button(command)->click();
+    else
+        dlg.Action(command)->trigger();
+
+    QCOMPARE(FileDialogs::history(),
+             QStringList{QStringLiteral("Select the network invitation file....")});
+    QVERIFY(dlg.ProgressWindow().HasWindow());
+    QVERIFY(dlg.ProgressWindow().Window()->isVisible());
+    QCOMPARE(dlg.ProgressWindow().Text(), QStringLiteral("Connecting to the network server...."));
+    QCOMPARE(dlg.ProgressWindow().Value(), 8);
+
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    QTRY_COMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().icon, Prompter::Icon::Information);
+    QCOMPARE(Prompter::history().first().text,
+             QStringLiteral("Successfully connected to the Team network."));
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    QCOMPARE(m_joinRequests.size(), 1);
+    QCOMPARE(m_joinRequests.first().nickname, QStringLiteral("alice"));
+    QCOMPARE(m_joinRequests.first().path, file);
+    QCOMPARE(m_joinRequests.first().password, QStringLiteral("s3cret"));
+    QCOMPARE(commandCount(JOIN_INVITATION), 1);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::cancelledJoinSendsNothing_data()
+{
+    QTest::addColumn<bool>("pickFile");
+    QTest::addRow("file dialog cancelled") << false;
+    QTest::addRow("wizard cancelled") << true;
+}
+
+void TestMainWindow::cancelledJoinSendsNothing()
+{
+    QFETCH(bool, pickFile);
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    FileDialogs::setNextFileName(pickFile ? QStringLiteral("/tmp/a.Tervalapro") : QString());
+    bool wizardShown = false;
+    whenWizardShown(this, [&](CJoinerWizard* wizard) {
+        wizardShown = true;
+        wizard->Page()->NickNameEdit()->setText(QStringLiteral("bob"));
+        wizard->Page()->PasswordEdit()->setText(QStringLiteral("pw"));
+        QTest::keyClick(wizard, Qt::Key_Escape);
+    });
+    dlg.OnCommand(CTervalaprouiDlg::IDM_JOIN_NETWORK);
+    QCOMPARE(wizardShown, pickFile);
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    // Give a stray request the time to arrive before concluding none was sent.
+    dlg.OnLSPNotify(7);
+    QTRY_COMPARE(commandCount(LSP_NOTIFY), 1);
+    QCOMPARE(commandCount(JOIN_INVITATION), 0);
+    QVERIFY(Prompter::history().isEmpty());
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::joinStatusReports_data()
+{
+    QTest::addColumn<long>("success");
+    QTest::addColumn<QString>("errorText");
+    QTest::addColumn<QString>("session");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("appData");
+    QTest::addColumn<bool>("clientInstalled");
+    // What the user sees: the boxes' icons and texts, and the programs started.
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("toolArguments");
+
+    const QByteArray ticket("<ticket/>\0x", 11);
+    const QString done = QStringLiteral("i:Successfully connected to the %1 network.");
+    QTest::addRow("remote desktop in any case starts the client")
+        << 1L << QString() << QStringLiteral("remote DESKTOP access (rdp)")
+        << QStringLiteral("10.0.0.5") << QByteArray() << true << QStringList()
+        << QStringLiteral("xfreerdp") << QStringList{QStringLiteral("/v:10.0.0.5")};
+    QTest::addRow("a hostile address stays one argument")
+        << 1L << QString() << QStringLiteral("Remote Desktop Access (RDP)")
+        << QStringLiteral("x; rm -rf ~") << QByteArray() << true << QStringList()
+        << QStringLiteral("xfreerdp") << QStringList{QStringLiteral("/v:x; rm -rf ~")};
+    QTest::addRow("remote desktop without a client says so")
+        << 1L << QString() << QStringLiteral("Remote Desktop Access (RDP)")
+        << QStringLiteral("10.0.0.5") << QByteArray() << false
+        << QStringList{QStringLiteral("e:The network was joined, but no Remote Desktop client")}
+        << QString() << QStringList();
+    QTest::addRow("remote assistance with data opens the invitation")
+        << 1L << QString() << QStringLiteral("REMOTE ASSISTANCE") << QStringLiteral("::1") << ticket
+        << true << QStringList() << QStringLiteral("xdg-open")
+        << QStringList{QStringLiteral("<invitation>")};
+    QTest::addRow("remote assistance without data reports")
+        << 1L << QString() << QStringLiteral("Remote Assistance") << QStringLiteral("::1")
+        << QByteArray() << true << QStringList{done.arg(QStringLiteral("Remote Assistance"))}
+        << QString() << QStringList();
+    QTest::addRow("netmeeting reports")
+        << 1L << QString() << QStringLiteral("Netmeeting") << QStringLiteral("::1") << ticket
+        << true << QStringList{done.arg(QStringLiteral("Netmeeting"))} << QString()
+        << QStringList();
+    QTest::addRow("streaming reports")
+        << 1L << QString() << QStringLiteral("Streaming Session (MP3,AVI,WebCAM)")
+        << QStringLiteral("::1") << QByteArray() << true
+        << QStringList{done.arg(QStringLiteral("Streaming Session (MP3,AVI,WebCAM)"))} << QString()
+        << QStringList();
+    QTest::addRow("any other name, put in as it is")
+        << 1L << QString() << QStringLiteral("Team %s 100%") << QStringLiteral("::1") << ticket
+        << true << QStringList{done.arg(QStringLiteral("Team %s 100%"))} << QString()
+        << QStringList();
+    QTest::addRow("failure shows the service's text")
+        << 0L << QStringLiteral("Invalid password or corrupted invitation file")
+        << QStringLiteral("Remote Desktop Access (RDP)") << QStringLiteral("::1") << ticket << true
+        << QStringList{QStringLiteral("e:Invalid password or corrupted invitation file")}
+        << QString() << QStringList();
+    QTest::addRow("failure without text shows nothing")
+        << 0L << QString() << QString() << QString() << QByteArray() << true << QStringList()
+        << QString() << QStringList();
+}
+
+void TestMainWindow::joinStatusReports()
+{
+    QFETCH(long, success);
+    QFETCH(QString, errorText);
+    QFETCH(QString, session);
+    QFETCH(QString, address);
+    QFETCH(QByteArray, appData);
+    QFETCH(bool, clientInstalled);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, tool);
+    QFETCH(QStringList, toolArguments);
+    QStringList expectedArguments = toolArguments;
+    installTool(QStringLiteral("xfreerdp"), clientInstalled);
+    const QString invitation =
+        QDir(Paths::RemoteAssistFolder()).filePath(QStringLiteral("RAInvitation.msrcincident"));
+    QFile::remove(invitation);
+
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    dlg.ProgressWindow().Create(nullptr);
+    int promptsWhenProgressWent = -1;
+    connect(dlg.ProgressWindow().Window(), &QObject::destroyed, this,
+            [&] { promptsWhenProgressWent = int(Prompter::history().size()); });
+    if (!appData.isEmpty())
+        QCOMPARE(dlg.PostInvitationAppData(appData), 1);
+    for (qsizetype i = 0; i < boxes.size(); ++i)
+        Prompter::setNextAnswer(QMessageBox::Ok);
+
+    QCOMPARE(dlg.PostJoinInvitationStatus(success, errorText, session, address), success ? 1 : 0);
+    // The progress window goes before anything is said.
+    QCOMPARE(promptsWhenProgressWent, 0);
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    QVERIFY(dlg.KeptAppData().isEmpty());
+
+    QStringList shown;
+    for (const Prompter::Record& record : Prompter::history())
+        shown.append(
+            (record.icon == Prompter::Icon::Error ? QStringLiteral("e:") : QStringLiteral("i:")) +
+            record.text);
+    QCOMPARE(shown.size(), boxes.size());
+    for (qsizetype i = 0; i < boxes.size(); ++i)
+        QVERIFY2(shown.at(i).startsWith(boxes.at(i)), qPrintable(shown.at(i)));
+
+    if (tool.isEmpty()) {
+        QTest::qWait(100);
+        QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+    } else {
+        const QString record = QDir(m_records).filePath(tool + QStringLiteral(".args"));
+        QTRY_VERIFY(QFile::exists(record));
+        for (QString& argument : expectedArguments)
+            argument.replace(QStringLiteral("<invitation>"), invitation);
+        QCOMPARE(this->toolArguments(tool), expectedArguments);
+    }
+    if (tool == QStringLiteral("xdg-open")) {
+        QFile file(invitation);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("\xFF\xFE", 2) + appData);
+    }
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::statusAfterProgressCancelled()
+{
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    dlg.ProgressWindow().Create(nullptr);
+    dlg.ProgressWindow().Advance(130);
+    QTest::keyClick(dlg.ProgressWindow().Window(), Qt::Key_Escape);
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    // The join went on; its outcome is still reported.
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    QCOMPARE(dlg.PostJoinInvitationStatus(1, QString(), QStringLiteral("Team"), QString()), 1);
+    QCOMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().text,
+             QStringLiteral("Successfully connected to the Team network."));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::dataArrivingDuringTheReportSurvives()
+{
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    dlg.PostInvitationAppData(QByteArray("first"));
+    // A real box: while it waits for the user, the service already sends the
+    // next join's data, which must still be there for that join's outcome.
+    bool boxSeen = false;
+    QTimer::singleShot(0, this, [&] {
+        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        boxSeen = true;
+        dlg.PostInvitationAppData(QByteArray("second"));
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->accept();
+    });
+    dlg.PostJoinInvitationStatus(1, QString(), QStringLiteral("Team"), QString());
+    QVERIFY(boxSeen);
+    QCOMPARE(dlg.KeptAppData(), QByteArray("second"));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
 QTEST_MAIN(TestMainWindow)
