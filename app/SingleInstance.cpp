@@ -117,10 +117,15 @@ void CInstanceServer::onReadyRead(QLocalSocket* socket)
             return;
         }
         request.kind = static_cast<CHandOverRequest::Kind>(kind);
-        if (m_ready)
-            deliver(request);
-        else
+        if (m_ready) {
+            // Delivered from the event loop, not from inside this handler: an
+            // open request runs a modal wizard, and the socket may be gone
+            // (and deleted) by the time it returns.
+            QMetaObject::invokeMethod(
+                this, [this, request] { deliver(request); }, Qt::QueuedConnection);
+        } else {
             m_pending.append(request);
+        }
     }
 }
 

@@ -61,9 +61,12 @@ void CInvitationAuthPage::initializePage()
         m_nickNameEdit->setText(m_nickName);
         m_initialised = true;
     }
-    // The user usually only needs the password: go there when the nickname
-    // is already known.
-    if (m_nickName.isEmpty())
+    FocusFirstField();
+}
+
+void CInvitationAuthPage::FocusFirstField()
+{
+    if (m_nickNameEdit->text().isEmpty())
         m_nickNameEdit->setFocus();
     else
         m_passwordEdit->setFocus();

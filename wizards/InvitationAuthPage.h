@@ -29,6 +29,10 @@ public:
     QLineEdit* NickNameEdit() const { return m_nickNameEdit; }
     QLineEdit* PasswordEdit() const { return m_passwordEdit; }
 
+    // The field the user most likely types into first: the password when the
+    // nickname is already known.
+    void FocusFirstField();
+
     void initializePage() override;
     // Finish: takes the values out of the controls and refuses an empty
     // nickname or password with its message.

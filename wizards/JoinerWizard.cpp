@@ -51,6 +51,9 @@ int CJoinerWizard::DoModal(const QString& invitationPath)
 void CJoinerWizard::showEvent(QShowEvent* event)
 {
     QWizard::showEvent(event);
+    // The wizard puts the focus on the page's first field as it opens; the
+    // page knows better.
+    m_page->FocusFirstField();
     // Started from the tray or a file manager, the wizard must not open
     // behind the window the user was working in.
     raise();

@@ -9,7 +9,8 @@
 # parts with `start <name> <command...>` (pid in $WORK/<name>.pid, output in
 # $WORK/<name>.out), wait with `wait_until <seconds> <command...>`, drive the
 # stand-in with `ctl <command> [args...]`, and read what the program shows in
-# $TERVALA_DEBUG_DUMP_DIR (tree.txt, tray.txt).
+# $TERVALA_DEBUG_DUMP_DIR (tree.txt, tray.txt, progress.txt, message.txt: the
+# text of the message box that is up).
 set -euo pipefail
 
 BUILD=$(realpath "$1")
@@ -144,6 +145,46 @@ tray_menu_choose() { # entry number (1 = Show Tervala Pro, 2 = Exit)
   for _ in $(seq "$1"); do keys+=(Down); done
   xdotool key "${keys[@]}" Return
 }
+# Visible program windows with exactly this title: "id x y w h" per line.
+window_titled() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    xwininfo -id "$id" 2>/dev/null | awk -v id="$id" '
+      /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+      /Width:/ {w=$NF} /Height:/ {h=$NF}
+      END { if (w > 1) print id, x, y, w, h }'
+  done
+}
+# The wizard and the progress window share their title; the wizard is the tall one.
+wizard_window() { window_titled "Join Network" | awk '$5 > 200 {print; exit}'; }
+wizard_visible() { [ -n "$(wizard_window)" ]; }
+progress_visible() { window_titled "Join Network" | awk '$5 <= 200 {f=1} END {exit !f}'; }
+no_progress() { ! progress_visible; }
+file_dialog_visible() { [ -n "$(window_titled 'Select the network invitation file....')" ]; }
+# Types into the wizard's fields (an empty nickname keeps the one shown) and
+# presses Finish with Return.
+wizard_type() { # nickname password
+  local id x y w h
+  read -r id x y w h <<<"$(wizard_window)"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) sleep 0.3
+  if [ -n "$1" ]; then
+    xdotool type --delay 15 "$1"
+    xdotool key Tab
+  fi
+  xdotool type --delay 15 "$2"
+  xdotool key Return
+}
+message_text() { cat "$TERVALA_DEBUG_DUMP_DIR/message.txt" 2>/dev/null; }
+message_is() { [ "$(message_text)" = "$1" ] && popup_visible; }
+# Closes the message box that is up with Return.
+dismiss_message() {
+  local id x y w h
+  read -r id x y w h <<<"$(window_titled 'Tervala Pro' | awk '!($4 == 324 && $5 == 481) {print; exit}')"
+  [ -n "${id:-}" ] || fail "no message box to close"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) key Return
+  wait_until 5 sh -c "[ -z \"\$(cat '$TERVALA_DEBUG_DUMP_DIR/message.txt' 2>/dev/null)\" ]" ||
+    fail "the message box did not close"
+}
 tree_has() { grep -q -- "$1" "$TERVALA_DEBUG_DUMP_DIR/tree.txt" 2>/dev/null; }
 tooltip_is() { [ "$(cat "$TERVALA_DEBUG_DUMP_DIR/tray.txt" 2>/dev/null)" = "$1" ]; }
 
@@ -209,6 +250,65 @@ shot close-server-menu
 xdotool key Down Return
 wait_until 5 sh -c "$(declare -f servicelog); servicelog | grep -q 'CLOSE_SERVER_SESSION \"net1\"'" ||
   fail "the service never got CLOSE_SERVER_SESSION for net1"
+
+step "join from a second launch: a wrong password is refused with the service's text"
+"$STANDIN" write-invitation --path "$WORK/team.Tervalapro" --password s3cret \
+  --nickname Carol --session-type "Design Team" >"$WORK/write-team.out" ||
+  fail "the stand-in could not write an invitation: $(cat "$WORK/write-team.out")"
+"$STANDIN" write-invitation --path "$WORK/ops.Tervalapro" --password opspass \
+  --nickname Olga --session-type "Ops Room" >"$WORK/write-ops.out" ||
+  fail "the stand-in could not write an invitation: $(cat "$WORK/write-ops.out")"
+(cd "$WORK" && timeout 10 "$PROGRAM" team.Tervalapro) || fail "the second launch with a file did not end cleanly"
+wait_until 10 wizard_visible || fail "the second launch's file did not open the Join Network wizard"
+shot join-wizard
+wizard_type dave s3cretX
+wait_until 10 message_is "Invalid password or corrupted invitation file" ||
+  fail "a wrong password did not show the service's text: '$(message_text)'"
+no_progress || fail "the progress window stayed up behind the error"
+shot join-wrong-password
+dismiss_message
+
+step "join from a second launch: progress window, then the success message"
+ctl delay 1500
+(cd "$WORK" && timeout 10 "$PROGRAM" team.Tervalapro) || fail "the second launch with a file did not end cleanly"
+wait_until 10 wizard_visible || fail "the second launch's file did not open the Join Network wizard"
+# The nickname was kept from the last attempt: only the password is asked for.
+wizard_type "" s3cret
+wait_until 5 progress_visible || fail "no progress window while the service works"
+wait_until 3 grep -q "Connecting to the network server...." "$TERVALA_DEBUG_DUMP_DIR/progress.txt" ||
+  fail "the progress window does not say it is connecting: $(cat "$TERVALA_DEBUG_DUMP_DIR/progress.txt")"
+grep -q '^8/10$' "$TERVALA_DEBUG_DUMP_DIR/progress.txt" || fail "the progress bar is not at 8 of 10"
+shot join-progress
+wait_until 10 message_is "Successfully connected to the Design Team network." ||
+  fail "no success message: '$(message_text)'"
+no_progress || fail "the progress window stayed up after the outcome"
+shot join-succeeded
+dismiss_message
+wait_until 5 tree_has '^Design Team' || fail "the joined network is not in the tree: $(cat "$TERVALA_DEBUG_DUMP_DIR/tree.txt")"
+tree_has $'^\tCarol' || fail "the inviter is not in the tree"
+tree_has $'^\tdave' || fail "the joiner is not in the tree"
+servicelog | grep -q 'JOIN_INVITATION' || fail "the service log has no JOIN_INVITATION"
+shot tree-after-join
+
+step "join from the menu: file dialog, wizard, success"
+main_visible || fail "the main window is not visible for the menu"
+read -r _ mx my _ _ <<<"$(main_window)"
+xdotool mousemove $((mx + 47)) $((my + 90)) click 1 # "File" in the menu bar
+wait_until 5 popup_visible || fail "clicking File opened no menu"
+shot file-menu
+xdotool key j
+wait_until 10 file_dialog_visible || fail "Join Network from the menu opened no file dialog"
+shot join-file-dialog
+read -r _ fx fy fw fh <<<"$(window_titled 'Select the network invitation file....')"
+xdotool mousemove $((fx + fw / 2)) $((fy + 10)) sleep 0.2 type --delay 15 "$WORK/ops.Tervalapro"
+xdotool key Return
+wait_until 10 wizard_visible || fail "choosing the file did not open the wizard"
+wizard_type "" opspass
+wait_until 10 message_is "Successfully connected to the Ops Room network." ||
+  fail "no success message for the menu join: '$(message_text)'"
+dismiss_message
+wait_until 5 tree_has '^Ops Room' || fail "the second network is not in the tree"
+tree_has $'^\tOlga' || fail "the second inviter is not in the tree"
 
 step "status 0: grey icon, tooltip 'Tervala Pro inactive', a balloon"
 click_hide_control
