@@ -4,12 +4,24 @@
 #include "skin/FileDialogs.h"
 #include "skin/Pictures.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 constexpr quint32 IDS_INVITATION_FILTER = 104;
 constexpr quint32 IDS_SELECT_INVITATION = 106;
 constexpr quint32 IDS_JOIN_NETWORK = 131;
+
+// Invitations arrive by mail or chat and land among the downloads; the
+// program's own working folder means nothing to the user.
+QString InvitationFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QFileInfo(downloads).isDir())
+        return downloads;
+    return QDir::homePath();
+}
 } // namespace
 
 CJoinerWizard::CJoinerWizard(QWidget* parent) : QWizard(parent)
@@ -31,7 +43,7 @@ int CJoinerWizard::DoModal(const QString& invitationPath)
     m_invitationPath = invitationPath;
     if (m_invitationPath.isEmpty()) {
         const QString chosen = FileDialogs::getOpenFileName(
-            parentWidget(), LoadString(IDS_SELECT_INVITATION), QString(),
+            parentWidget(), LoadString(IDS_SELECT_INVITATION), InvitationFolder(),
             FileDialogs::FilterFromTable(LoadString(IDS_INVITATION_FILTER)));
         if (chosen.isEmpty())
             return QDialog::Rejected;
