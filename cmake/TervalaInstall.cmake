@@ -32,3 +32,26 @@ set(TERVALA_AUTOSTART_DIR ${CMAKE_INSTALL_SYSCONFDIR}/xdg/autostart CACHE STRING
   "Folder for the logon autostart entry, relative to the prefix unless absolute")
 install(FILES ${TERVALA_DESKTOP_DIR}/tervalapro-autostart.desktop
   DESTINATION ${TERVALA_AUTOSTART_DIR})
+
+# Desktops read the file type and the handler from caches, so a live install
+# refreshes them; a staged one (DESTDIR) leaves that to the package's own
+# triggers.
+install(CODE "set(TERVALA_INSTALL_DATADIR \"${CMAKE_INSTALL_DATADIR}\")")
+install(CODE [[
+  if("$ENV{DESTDIR}" STREQUAL "")
+    set(share "${TERVALA_INSTALL_DATADIR}")
+    if(NOT IS_ABSOLUTE "${share}")
+      set(share "${CMAKE_INSTALL_PREFIX}/${share}")
+    endif()
+    find_program(TERVALA_UPDATE_MIME update-mime-database)
+    find_program(TERVALA_UPDATE_DESKTOP update-desktop-database)
+    if(TERVALA_UPDATE_MIME)
+      message(STATUS "Updating ${share}/mime")
+      execute_process(COMMAND ${TERVALA_UPDATE_MIME} "${share}/mime")
+    endif()
+    if(TERVALA_UPDATE_DESKTOP)
+      message(STATUS "Updating ${share}/applications")
+      execute_process(COMMAND ${TERVALA_UPDATE_DESKTOP} "${share}/applications")
+    endif()
+  endif()
+]])
