@@ -3,6 +3,7 @@
 #include "foundation/Paths.h"
 #include "skin/FileDialogs.h"
 #include "skin/Prompter.h"
+#include "standin/InvitationAuthority.h"
 #include "standin/StandinService.h"
 #include "tests/app/SectionWriter.h"
 #include "tests/support/TestEnvironment.h"
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -95,6 +97,8 @@ private slots:
     void joinStatusReports();
     void statusAfterProgressCancelled();
     void dataArrivingDuringTheReportSurvives();
+    void badInvitationPathsAreReported_data();
+    void badInvitationPathsAreReported();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -165,6 +169,9 @@ void TestMainWindow::init()
 
 void TestMainWindow::cleanup()
 {
+    // A wizard driver armed for a wizard that never came must not act on the
+    // next test's wizard.
+    qDeleteAll(findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly));
     m_commands.reset();
     QCOMPARE(Prompter::pendingAnswers(), 0);
     QCOMPARE(FileDialogs::pendingFileNames(), 0);
@@ -786,6 +793,59 @@ void TestMainWindow::dataArrivingDuringTheReportSurvives()
     dlg.PostJoinInvitationStatus(1, QString(), QStringLiteral("Team"), QString());
     QVERIFY(boxSeen);
     QCOMPARE(dlg.KeptAppData(), QByteArray("second"));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::badInvitationPathsAreReported_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addRow("missing") << QStringLiteral("missing.Tervalapro") << QByteArray();
+    QTest::addRow("a folder") << QStringLiteral("folder.Tervalapro") << QByteArray();
+    QTest::addRow("empty") << QStringLiteral("empty.Tervalapro") << QByteArray("");
+    QTest::addRow("garbage") << QStringLiteral("garbage.Tervalapro")
+                             << QByteArray("\xFF\x00 not an invitation \x01", 24);
+}
+
+void TestMainWindow::badInvitationPathsAreReported()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    const QString path = QDir(m_env->root()).filePath(name);
+    if (name.startsWith(QStringLiteral("folder")))
+        QVERIFY(QDir().mkpath(path));
+    else if (!content.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    // The real authority judges the file, as the service would.
+    CInvitationAuthority authority;
+    QString expected;
+    const auto restore = qScopeGuard(
+        [this, recording = m_service->joinHandler] { m_service->joinHandler = recording; });
+    m_service->joinHandler = [&](const JoinRequest& request) {
+        JoinResult result;
+        CInvitationAuthority::Network network;
+        result.ok =
+            authority.JoinNetwork(request.path, request.password, network, result.errorText);
+        expected = result.errorText;
+        return result;
+    };
+
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    whenWizardShown(this, [](CJoinerWizard* wizard) {
+        finishWizard(wizard, QStringLiteral("eve"), QStringLiteral("pw"));
+    });
+    dlg.OnOpenRequested(path);
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    QTRY_COMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().icon, Prompter::Icon::Error);
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(Prompter::history().first().text, expected);
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    QVERIFY(!dlg.IsEnded());
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
