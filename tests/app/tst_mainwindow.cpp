@@ -803,8 +803,9 @@ void TestMainWindow::badInvitationPathsAreReported_data()
     QTest::addRow("missing") << QStringLiteral("missing.Tervalapro") << QByteArray();
     QTest::addRow("a folder") << QStringLiteral("folder.Tervalapro") << QByteArray();
     QTest::addRow("empty") << QStringLiteral("empty.Tervalapro") << QByteArray("");
+    static const char garbage[] = "\xFF\x00 not an invitation \x01";
     QTest::addRow("garbage") << QStringLiteral("garbage.Tervalapro")
-                             << QByteArray("\xFF\x00 not an invitation \x01", 24);
+                             << QByteArray(garbage, sizeof garbage - 1);
 }
 
 void TestMainWindow::badInvitationPathsAreReported()
