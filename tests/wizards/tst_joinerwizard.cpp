@@ -248,9 +248,9 @@ void TestJoinerWizard::nickNameKept()
             shown = wizard.Page()->NickNameEdit()->text();
             focused = wizard.focusWidget();
             // A known nickname: the user starts with the password.
-            focusRight = focused == (stored.isEmpty()
-                                         ? static_cast<QWidget*>(wizard.Page()->NickNameEdit())
-                                         : wizard.Page()->PasswordEdit());
+            focusRight =
+                focused == (stored.isEmpty() ? static_cast<QWidget*>(wizard.Page()->NickNameEdit())
+                                             : wizard.Page()->PasswordEdit());
             if (type)
                 wizard.Page()->NickNameEdit()->setText(typed);
             if (finish) {
