@@ -11,8 +11,10 @@ cd "$(dirname "$0")/.."
 
 if [ ! -x build/app/tervalapro ] || [ ! -x build/standin/tervala-standin ]; then
   tools/setup.sh
-  tools/build.sh normal
 fi
+# Always brought up to date (nothing to do when it is), so a pulled change is
+# what runs.
+tools/build.sh normal >/dev/null
 
 usable() { mkdir -p "$1" 2>/dev/null && [ -w "$1" ]; }
 if [ -z "${TERVALA_RUNTIME_DIR:-}" ] && ! usable /run/tervala; then
