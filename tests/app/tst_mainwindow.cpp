@@ -97,6 +97,7 @@ private slots:
     void joinStatusReports();
     void statusAfterProgressCancelled();
     void dataArrivingDuringTheReportSurvives();
+    void remoteAssistanceDataOverTheChannel();
     void badInvitationPathsAreReported_data();
     void badInvitationPathsAreReported();
 
@@ -793,6 +794,37 @@ void TestMainWindow::dataArrivingDuringTheReportSurvives()
     dlg.PostJoinInvitationStatus(1, QString(), QStringLiteral("Team"), QString());
     QVERIFY(boxSeen);
     QCOMPARE(dlg.KeptAppData(), QByteArray("second"));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::remoteAssistanceDataOverTheChannel()
+{
+    // As much data as one message carries once encoded, every byte value.
+    QByteArray data(7000, '\0');
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + 7) & 0xFF);
+    m_joinAnswer.sessionName = QStringLiteral("Remote Assistance");
+    m_joinAnswer.inviterAddress = QStringLiteral("::1");
+    m_joinAnswer.appData = data;
+    const QString invitation =
+        QDir(Paths::RemoteAssistFolder()).filePath(QStringLiteral("RAInvitation.msrcincident"));
+    QFile::remove(invitation);
+
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    whenWizardShown(this, [](CJoinerWizard* wizard) {
+        finishWizard(wizard, QStringLiteral("helper"), QStringLiteral("pw"));
+    });
+    dlg.OnOpenRequested(QStringLiteral("/tmp/assist.Tervalapro"));
+    QTRY_VERIFY(QFile::exists(QDir(m_records).filePath(QStringLiteral("xdg-open.args"))));
+    QCOMPARE(toolArguments(QStringLiteral("xdg-open")), QStringList{invitation});
+    QFile file(invitation);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("\xFF\xFE", 2) + data);
+    // The tool started: no message, and nothing kept for a later join.
+    QVERIFY(Prompter::history().isEmpty());
+    QVERIFY(dlg.KeptAppData().isEmpty());
+    QCOMPARE(commandCount(JOIN_INVITATION), 1);
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
