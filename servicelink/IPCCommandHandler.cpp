@@ -44,7 +44,13 @@ bool CIPCCommandHandler::StartClient(QObject* window, std::function<void()> ipcN
         m_errorText = m_pipe.GetErrorText();
         return false;
     }
-    m_notify.Start(window, std::move(ipcNotify), m_readEvent);
+    // The worker takes the one-shot readiness itself: the read event then
+    // stays quiet until the next PostRead, and the worker need not be woken
+    // again when the message has been handled.
+    m_notify.Start(window, std::move(ipcNotify), m_readEvent, [](int readEvent) {
+        epoll_event ev{};
+        ::epoll_wait(readEvent, &ev, 1, 0);
+    });
     if (!m_pipe.PostRead()) {
         // The channel says why (10006 with the reason), so the start-up
         // message is never empty.
