@@ -1,7 +1,6 @@
 #include "app/OnlineUsersTree.h"
 
 #include "foundation/DebugDump.h"
-#include "foundation/TraceLog.h"
 #include "resources/StringTable.h"
 #include "servicelink/RPCExecute.h"
 #include "skin/Pictures.h"
@@ -22,8 +21,13 @@ constexpr int kNodePictureWidth = 18;
 const QRgb kNodeMaskColour = qRgb(252, 254, 252);
 } // namespace
 
-COnlineUsersTree::COnlineUsersTree(QWidget* parent) : QTreeWidget(parent)
+COnlineUsersTree::COnlineUsersTree(QWidget* parent, COnlineUsersFeed* feed)
+    : QTreeWidget(parent), m_feed(feed), m_ownsFeed(!feed)
 {
+    if (m_ownsFeed)
+        m_feed = new COnlineUsersFeed(this);
+    connect(m_feed, &COnlineUsersFeed::changed, this, [this] { Rebuild(m_feed->Clients()); });
+
     setObjectName(QStringLiteral("onlineUsersTree"));
     setColumnCount(1);
     setHeaderHidden(true);
@@ -49,7 +53,10 @@ COnlineUsersTree::COnlineUsersTree(QWidget* parent) : QTreeWidget(parent)
 
 COnlineUsersTree::~COnlineUsersTree()
 {
-    StopNotifier();
+    // No rebuild may reach a half-destroyed tree.
+    disconnect(m_feed, nullptr, this, nullptr);
+    if (m_ownsFeed)
+        m_feed->Stop();
 }
 
 void COnlineUsersTree::Init(const QFont& font, IRPCExecute* serviceProxy)
@@ -61,31 +68,21 @@ void COnlineUsersTree::Init(const QFont& font, IRPCExecute* serviceProxy)
     loadBackground();
     loadNodePictures();
 
-    if (m_event.Open()) {
-        m_notify.Start(
-            this,
-            [this] {
-                m_event.Consume();
-                RefreshTree();
-            },
-            m_event.Descriptor());
-    } else if (TraceLevel() & TRACE_ERROR) {
-        CTraceLog::Trace(QStringLiteral("Peer-change event not available: ") + m_event.ErrorText());
-    }
+    if (m_ownsFeed)
+        m_feed->Start();
     RefreshTree();
     m_proxy = serviceProxy;
 }
 
 void COnlineUsersTree::StopNotifier()
 {
-    m_notify.Stop();
-    m_event.Close();
+    m_feed->Stop();
 }
 
 void COnlineUsersTree::RefreshTree()
 {
-    m_sessions.Refresh();
-    Rebuild(m_sessions.GetClients());
+    // The feed's announcement rebuilds the tree.
+    m_feed->Refresh();
 }
 
 void COnlineUsersTree::Rebuild(const QList<_CLIENT_INFORMATION>& clients)

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "servicelink/EventNotify.h"
+#include "app/OnlineUsersFeed.h"
 #include "sessions/SessionContainer.h"
-#include "sessions/SharedSection.h"
 
 #include <QIcon>
 #include <QList>
@@ -18,6 +17,8 @@ class QMenu;
 // picture that stays put while the items scroll. Rebuilt from the shared
 // session list on start, on every peer-change signal, on Refresh and on a
 // status change; a right click (or the context-menu key) offers "Close Server".
+// The list comes from a feed: its own, or one its owner already runs (the
+// main window follows the service before it builds the tree).
 class COnlineUsersTree : public QTreeWidget
 {
     Q_OBJECT
@@ -26,17 +27,20 @@ public:
     // Each item carries its network's name under this role.
     static constexpr int kNetworkNameRole = Qt::UserRole + 1;
 
-    explicit COnlineUsersTree(QWidget* parent = nullptr);
+    // feed: a feed owned and started by someone else, or null for one of
+    // the tree's own, started by Init.
+    explicit COnlineUsersTree(QWidget* parent = nullptr, COnlineUsersFeed* feed = nullptr);
     ~COnlineUsersTree() override;
 
     // Once, from the main window's initialisation: pictures, the peer-change
-    // watch and the first rebuild. serviceProxy receives "Close Server".
+    // watch (of an own feed) and the first rebuild. serviceProxy receives
+    // "Close Server".
     void Init(const QFont& font, IRPCExecute* serviceProxy);
     // Re-reads the shared state and rebuilds from an empty tree.
     void RefreshTree();
     // The rebuild itself, from a client list already read.
     void Rebuild(const QList<_CLIENT_INFORMATION>& clients);
-    // Stops the peer-change watch (the window is going away).
+    // Stops the feed's peer-change watch (the window is going away).
     void StopNotifier();
 
     // "Close Server" for the item last hit by a context-menu request.
@@ -70,10 +74,9 @@ private:
     void writeDebugDump() const;
 
     QList<QIcon> m_nodeIcons;
-    CUITVLSession m_sessions;
+    COnlineUsersFeed* m_feed = nullptr;
+    bool m_ownsFeed = false;
     QPixmap m_background;
-    CPeerChangeEvent m_event;
-    CEventNotify m_notify;
     IRPCExecute* m_proxy = nullptr;
     QTreeWidgetItem* m_lastHit = nullptr;
     // Kept as text: a rebuild while the menu is open deletes the item, and the

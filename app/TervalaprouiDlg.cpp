@@ -1,6 +1,7 @@
 #include "app/TervalaprouiDlg.h"
 
 #include "app/AboutDlg.h"
+#include "foundation/DebugDump.h"
 #include "foundation/TraceLog.h"
 #include "remote/RemoteAccess.h"
 #include "resources/StringTable.h"
@@ -58,27 +59,56 @@ CTervalaprouiDlg::CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* par
     : QDialog(parent), m_commandLine(commandLine)
 {
     setObjectName(QStringLiteral("Tervalaproui"));
-    buildWidgets();
-    buildMenus();
+    // 216 x 296 dialog units. The controls wait until the window is first
+    // shown or needed: their fonts, style and pictures cost a start that
+    // lives only in the tray time and memory for nothing.
+    setFixedSize(dlu(0, 0, 216, 296).size());
     connect(&m_trayIcon, &CTrayNotifyIcon::command, this, &CTervalaprouiDlg::OnCommand);
+    connect(&m_networks, &COnlineUsersFeed::changed, this, &CTervalaprouiDlg::onNetworksChanged);
 }
 
 CTervalaprouiDlg::~CTervalaprouiDlg()
 {
     // The tree's peer-change watch goes first, as when the window is
     // destroyed; the proxy (a member) then stops its own notifier.
-    if (m_tree) {
-        m_tree->StopNotifier();
-        delete m_tree;
-        m_tree = nullptr;
-    }
+    m_networks.Stop();
+    delete m_tree;
+    m_tree = nullptr;
+}
+
+void CTervalaprouiDlg::ensureWidgets()
+{
+    if (m_tree)
+        return;
+    buildWidgets();
+    buildMenus();
+    if (m_treeReady)
+        m_tree->Init(m_font, &m_serviceProxy);
+}
+
+void CTervalaprouiDlg::onNetworksChanged()
+{
+    // A built tree writes its own dump when it rebuilds; until then the
+    // list it would show is written, exactly as a hidden tree writes it.
+    if (!m_tree && DebugDump::Enabled())
+        DebugDump::Write(QStringLiteral("tree.txt"),
+                         COnlineUsersFeed::DumpText(m_networks.Clients()));
+}
+
+COnlineUsersTree* CTervalaprouiDlg::Tree()
+{
+    ensureWidgets();
+    return m_tree;
+}
+
+QMenuBar* CTervalaprouiDlg::MenuBar()
+{
+    ensureWidgets();
+    return m_menuBar;
 }
 
 void CTervalaprouiDlg::buildWidgets()
 {
-    // 216 x 296 dialog units.
-    setFixedSize(dlu(0, 0, 216, 296).size());
-
     // Short texts: the full names do not fit the template's button widths and
     // stay available as accessible names and tooltips.
     m_addButton = new QPushButton(QStringLiteral("&Add"), this);
@@ -103,7 +133,7 @@ void CTervalaprouiDlg::buildWidgets()
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
     connect(m_existingButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_EXISTING); });
 
-    m_tree = new COnlineUsersTree(this);
+    m_tree = new COnlineUsersTree(this, &m_networks);
     m_tree->setGeometry(dlu(18, 103, 181, 169));
 
     m_hideButton = new QToolButton(this);
@@ -152,8 +182,9 @@ void CTervalaprouiDlg::buildMenus()
     m_menuBar->setGeometry(dlu(18, 50, 181, 12));
 }
 
-QAction* CTervalaprouiDlg::Action(int id) const
+QAction* CTervalaprouiDlg::Action(int id)
 {
+    ensureWidgets();
     const QList<QAction*> actions = m_menuBar->findChildren<QAction*>();
     for (QAction* action : actions) {
         if (action->data().toInt() == id)
@@ -162,8 +193,9 @@ QAction* CTervalaprouiDlg::Action(int id) const
     return nullptr;
 }
 
-QPushButton* CTervalaprouiDlg::Button(int id) const
+QPushButton* CTervalaprouiDlg::Button(int id)
 {
+    ensureWidgets();
     switch (id) {
     case IDC_ADD:
         return m_addButton;
@@ -193,7 +225,13 @@ bool CTervalaprouiDlg::OnInitDialog()
     m_font = QFont(QStringLiteral("Verdana"));
     m_font.setPixelSize(16);
     m_font.setWeight(QFont::Light); // weight 200
-    m_tree->Init(m_font, &m_serviceProxy);
+    // The peer-change watch starts now whether or not the tree is built.
+    m_networks.Start();
+    m_treeReady = true;
+    if (m_tree)
+        m_tree->Init(m_font, &m_serviceProxy);
+    else
+        m_networks.Refresh();
 
     m_normalIcon = QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico")));
     setWindowIcon(m_normalIcon);
@@ -307,7 +345,7 @@ void CTervalaprouiDlg::OnCommand(int id)
         EndDialog(QDialog::Accepted);
         break;
     case IDM_REFRESH:
-        m_tree->RefreshTree();
+        m_networks.Refresh();
         break;
     case IDM_ABOUT:
         showAbout();
@@ -357,8 +395,7 @@ void CTervalaprouiDlg::EndDialog(int result)
     // The icon leaves the tray with the window, not at process exit.
     if (QSystemTrayIcon* tray = m_trayIcon.TrayIcon())
         tray->hide();
-    if (m_tree)
-        m_tree->StopNotifier();
+    m_networks.Stop();
     m_progress.DestroyWindow();
     if (m_joinWizard)
         m_joinWizard->reject();
@@ -371,6 +408,8 @@ void CTervalaprouiDlg::setVisible(bool visible)
     // what keeps a "-startup" start from ever flashing it.
     if (visible && (!m_bShowWindow || m_ended))
         return;
+    if (visible)
+        ensureWidgets();
     QDialog::setVisible(visible);
 }
 
@@ -417,7 +456,8 @@ void CTervalaprouiDlg::mouseMoveEvent(QMouseEvent* event)
 int CTervalaprouiDlg::PostP2PStatusChange(long status)
 {
     m_trayIcon.ShowServiceStatus(status != 0);
-    m_tree->RefreshTree();
+    // Rebuilds the tree too when it is built.
+    m_networks.Refresh();
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CommandLine.h"
+#include "app/OnlineUsersFeed.h"
 #include "app/OnlineUsersTree.h"
 #include "app/TrayNotifyIcon.h"
 #include "servicelink/IPCCommandHandler.h"
@@ -85,13 +86,18 @@ public:
 
     bool ShowWindowFlag() const { return m_bShowWindow; }
     CIPCCommandHandler& ServiceProxy() { return m_serviceProxy; }
-    COnlineUsersTree* Tree() const { return m_tree; }
+    // The networks and peers the window follows, built or not.
+    COnlineUsersFeed& Networks() { return m_networks; }
+    // The window's controls are built when it is first shown or, through
+    // these, first needed: a start in the tray builds none of them.
+    COnlineUsersTree* Tree();
+    QMenuBar* MenuBar();
+    QAction* Action(int id);
+    QPushButton* Button(int id);
+    bool WidgetsBuilt() const { return m_tree != nullptr; }
     CTrayNotifyIcon& TrayIcon() { return m_trayIcon; }
     const QByteArray& KeptAppData() const { return m_appData; }
     CProgressDlg& ProgressWindow() { return m_progress; }
-    QMenuBar* MenuBar() const { return m_menuBar; }
-    QAction* Action(int id) const;
-    QPushButton* Button(int id) const;
 
     // Whether a tray host is there (tests force an answer).
     static bool TrayAvailable();
@@ -114,13 +120,17 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    void ensureWidgets();
     void buildWidgets();
     void buildMenus();
+    void onNetworksChanged();
     void hideToTray();
     void showAbout();
 
     // Declared in the order the window builds them; destroyed in reverse.
     CIPCCommandHandler m_serviceProxy;
+    // Followed from the start; the tree shows it once built.
+    COnlineUsersFeed m_networks;
     COnlineUsersTree* m_tree = nullptr;
     CProgressDlg m_progress;
     CTrayNotifyIcon m_trayIcon;
@@ -140,6 +150,9 @@ private:
     CCommandLine m_commandLine;
     bool m_ended = false;
     bool m_initialised = false;
+    // The initialisation has reached the tree: a tree built from now on is
+    // initialised at once.
+    bool m_treeReady = false;
     bool m_framed = false;
     QPoint m_dragOffset;
 };

@@ -80,6 +80,7 @@ private slots:
     void hideAndShowAgain();
     void withoutTrayNothingStrandsTheUser();
     void statusChange();
+    void trayStartFollowsTheServiceBeforeTheTreeIsBuilt();
     void lspNotifyForwarded();
     void closeServerReachesService();
     void exitFromTrayWhileHidden();
@@ -109,9 +110,11 @@ private:
     JoinResult m_joinAnswer;
     QString m_records;
     QString m_tools;
+    QString m_dumps;
     QByteArray m_savedPath;
     int commandCount(long command) const;
     QStringList toolArguments(const QString& tool) const;
+    QString dump(const QString& name) const;
     void installTool(const QString& tool, bool installed);
 };
 
@@ -126,6 +129,10 @@ void TestMainWindow::initTestCase()
     m_tools = QDir(m_env->root()).filePath(QStringLiteral("bin"));
     QVERIFY(QDir().mkpath(m_records));
     QVERIFY(QDir().mkpath(m_tools));
+    // What the window shows, as the end-to-end test reads it.
+    m_dumps = QDir(m_env->root()).filePath(QStringLiteral("dump"));
+    QVERIFY(QDir().mkpath(m_dumps));
+    qputenv("TERVALA_DEBUG_DUMP_DIR", QFile::encodeName(m_dumps));
     qputenv("TERVALA_TEST_RECORDS", QFile::encodeName(m_records));
     m_savedPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(m_tools));
@@ -190,6 +197,14 @@ QStringList TestMainWindow::toolArguments(const QString& tool) const
     QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     lines.removeLast();
     return lines;
+}
+
+QString TestMainWindow::dump(const QString& name) const
+{
+    QFile file(QDir(m_dumps).filePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("<none>");
+    return QString::fromUtf8(file.readAll());
 }
 
 void TestMainWindow::installTool(const QString& tool, bool installed)
@@ -353,6 +368,45 @@ void TestMainWindow::statusChange()
     QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
     QCOMPARE(dlg.TrayIcon().CurrentIcon().pixmap(32, 32).toImage().pixel(16, 10), normal);
     QCOMPARE(dlg.TrayIcon().BalloonCount(), 1);
+    QVERIFY(!dlg.isVisible());
+}
+
+void TestMainWindow::trayStartFollowsTheServiceBeforeTheTreeIsBuilt()
+{
+    QFile::remove(QDir(m_dumps).filePath(QStringLiteral("tree.txt")));
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    // Living in the tray needs no control of the window.
+    QVERIFY(!dlg.WidgetsBuilt());
+    QVERIFY(dlg.findChildren<QWidget*>().isEmpty());
+    QTRY_COMPARE(dump(QStringLiteral("tree.txt")), QString());
+
+    // Peer changes and status changes are followed all the same.
+    QVERIFY(SectionWriter::Publish(
+        {{QStringLiteral("a"), QStringLiteral("A"), {QStringLiteral("p")}}}));
+    QVERIFY(SectionWriter::Signal());
+    QTRY_COMPARE(dump(QStringLiteral("tree.txt")), QStringLiteral("A\n\tp\n"));
+    QVERIFY(SectionWriter::Publish(
+        {{QStringLiteral("b"), QStringLiteral("B"), {QStringLiteral("q"), QStringLiteral("r")}}}));
+    m_service->setStatus(0);
+    QTRY_COMPARE(dump(QStringLiteral("tree.txt")), QStringLiteral("B\n\tq\n\tr\n"));
+    QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro inactive"));
+    QVERIFY(!dlg.WidgetsBuilt());
+
+    // The first show builds the window with what is running now...
+    dlg.OnShowRequested();
+    QVERIFY(dlg.isVisible());
+    QVERIFY(dlg.WidgetsBuilt());
+    QCOMPARE(dlg.Tree()->Dump(), QStringLiteral("B\n\tq\n\tr\n"));
+    QVERIFY(dlg.Tree()->HasBackground());
+    QVERIFY(dlg.findChild<QToolButton*>(QStringLiteral("hideButton")));
+    // ...and from then on the tree itself follows the service and writes the dump.
+    QVERIFY(SectionWriter::Publish(
+        {{QStringLiteral("c"), QStringLiteral("C"), {QStringLiteral("s")}}}));
+    QVERIFY(SectionWriter::Signal());
+    QTRY_COMPARE(dlg.Tree()->Dump(), QStringLiteral("C\n\ts\n"));
+    QTRY_VERIFY(dump(QStringLiteral("tree.txt")).startsWith(QStringLiteral("C\t@")));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
     QVERIFY(!dlg.isVisible());
 }
 

@@ -101,6 +101,10 @@ void TestOnlineUsersTree::rebuildRules_data()
                                                   QStringLiteral("N\u00e4tz \u6f22"),
                                                   {QStringLiteral("J\u00fcrgen")}}}
                                      << QStringLiteral("N\u00e4tz \u6f22\n\tJ\u00fcrgen\n");
+    QTest::addRow("two networks with one display text stay apart")
+        << QList<N>{{QStringLiteral("one"), QStringLiteral("Same"), names({"a"})},
+                    {QStringLiteral("two"), QStringLiteral("Same"), names({"b", "c"})}}
+        << QStringLiteral("Same\n\ta\nSame\n\tb\n\tc\n");
 }
 
 void TestOnlineUsersTree::rebuildRules()
@@ -110,6 +114,10 @@ void TestOnlineUsersTree::rebuildRules()
     COnlineUsersTree tree;
     initTree(tree);
     QTEST(tree.Dump(), "dump");
+    // A window that has not built its tree yet writes this text instead.
+    COnlineUsersFeed feed;
+    feed.Refresh();
+    QTEST(COnlineUsersFeed::DumpText(feed.Clients()), "dump");
     for (int i = 0; i < tree.topLevelItemCount(); ++i) {
         QTreeWidgetItem* network = tree.topLevelItem(i);
         QVERIFY(network->isExpanded());
