@@ -298,7 +298,6 @@ void CTervalaprouiDlg::OnLSPNotify(qint32 value)
 
 void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
 {
-    emit joinNetworkRequested(path);
     if (m_joinWizard) {
         // One join at a time: the open wizard is what the user is asked to
         // finish first.

@@ -107,8 +107,6 @@ public:
 
 signals:
     void ended(int result);
-    // A Join Network flow starts (the path may be empty: the user picks one).
-    void joinNetworkRequested(const QString& path);
 
 public slots:
     void reject() override;
