@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format ccache
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-gtk-platformtheme
   libpugixml-dev libssl-dev openssl libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11 strace
