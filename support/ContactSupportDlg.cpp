@@ -12,10 +12,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
 constexpr quint32 IDS_MESSAGE_HINT = 149;
+constexpr int kDetailsHeight = 200;
 
 QString controlName(const char* kind, int id)
 {
@@ -84,6 +86,7 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
     m_detailsView->setReadOnly(true);
     m_detailsView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_detailsView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_detailsPanel->setFixedHeight(kDetailsHeight);
     detailsLayout->addWidget(m_detailsHeading);
     detailsLayout->addWidget(m_detailsView);
     m_detailsPanel->hide();
@@ -124,7 +127,7 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
     layout->addLayout(grid);
     layout->addWidget(messageLabel);
     layout->addWidget(m_message, 3);
-    layout->addWidget(m_detailsPanel, 2);
+    layout->addWidget(m_detailsPanel);
     layout->addLayout(statusRow);
     layout->addLayout(buttons);
 
@@ -211,16 +214,29 @@ void CContactSupportDlg::onDetailsToggled(bool shown)
 {
     if (shown)
         showDetails(m_logic.Destination(), m_logic.PreviewTail());
+    // The form grows and shrinks by the panel, so the message box keeps the
+    // room the user gave it.
+    const int extra = kDetailsHeight + layout()->spacing();
     m_detailsPanel->setVisible(shown);
+    if (!isVisible())
+        return;
+    resize(width(), shown ? height() + extra : qMax(minimumSizeHint().height(), height() - extra));
+    // Growing must not push the buttons off the screen.
+    if (const QScreen* where = screen()) {
+        const QRect room = where->availableGeometry();
+        const QRect frame = frameGeometry();
+        if (frame.height() > room.height())
+            resize(width(), height() - (frame.height() - room.height()));
+        if (frameGeometry().bottom() > room.bottom())
+            move(x(), qMax(room.top(), room.bottom() - frameGeometry().height() + 1));
+    }
 }
 
 void CContactSupportDlg::showDetails(const SupportReport::Endpoint& endpoint,
                                      const ServiceLogTail& tail)
 {
     const QString where = endpoint.url.isValid()
-                              ? QStringLiteral("Sent with your name, e-mail, subject and message "
-                                               "to %1")
-                                    .arg(endpoint.url.toString())
+                              ? QStringLiteral("Goes to %1").arg(endpoint.url.toString())
                               : endpoint.errorText;
     if (tail.status == ServiceLogTail::Status::Attached) {
         m_detailsHeading->setText(
@@ -244,6 +260,9 @@ void CContactSupportDlg::setBusy(bool busy, const QString& status)
     m_busyBar->setVisible(busy);
     m_status->setText(status);
     setCursor(busy ? Qt::BusyCursor : Qt::ArrowCursor);
+    // Cancel is what the user may want while it runs; Send again after.
     if (busy)
         m_cancel->setFocus();
+    else if (m_cancel->hasFocus())
+        m_send->setFocus();
 }

@@ -187,12 +187,25 @@ esac
 # The stand-in's own log lines went with the message.
 [[ "$body" == *UI_NOTIFY* ]] || fail "the service log tail is not in the body: $body"
 
-step "with the service down, a 500 keeps the form, a retry gets through"
+step "with the service down: a server that never answers, Cancel"
 stop standin
-start_httpd 500
+start_httpd silent
 open_form
 fill_form "Ann Lee" "ann@example.com" "Down" "No service."
 send_form
+wait_until 10 test -s "$WORK/requests.txt" || fail "the help centre got no request"
+sleep 0.3
+shot contact-support-sending
+xdotool key Escape
+sleep 0.5
+form_visible || fail "Escape during the send closed the form"
+[ -z "$(message_text)" ] || fail "a cancelled send showed a message: '$(message_text)'"
+grep -q "Support report not sent" <(iconv -f UTF-16LE -t UTF-8 "$TERVALA_COMMON_APPDATA/quornix/log/uilog.txt" 2>/dev/null) &&
+  fail "the cancel was reported as a failure"
+
+step "a 500 keeps the form, a retry gets through"
+start_httpd 500
+xdotool key Return # the focus is back on Send
 wait_until 15 message_starts "Sending error report failed." ||
   fail "a 500 answer did not show the failure: '$(message_text)'"
 message_text | grep -q "500" || fail "the failure does not name the server's answer"

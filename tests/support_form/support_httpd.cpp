@@ -1,7 +1,7 @@
 // The loopback help centre of the end-to-end check: answers every request
 // with the given status and appends what it received to a file.
 //
-//   support_httpd <record file> [status]
+//   support_httpd <record file> [status | silent]
 //
 // Prints "port <n>" once it listens on 127.0.0.1.
 #include "LoopbackHttpServer.h"
@@ -16,12 +16,14 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: support_httpd <record file> [status]\n");
+        std::fprintf(stderr, "usage: support_httpd <record file> [status | silent]\n");
         return 2;
     }
     LoopbackHttpServer server;
     LoopbackHttpServer::Answer answer;
-    if (args.size() > 2) {
+    if (args.size() > 2 && args[2] == QLatin1String("silent")) {
+        answer.mode = LoopbackHttpServer::Answer::Mode::Silent;
+    } else if (args.size() > 2) {
         answer.status = args[2].toInt();
         answer.reason = answer.status < 300 ? "OK" : "Failed";
     }
