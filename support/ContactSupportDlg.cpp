@@ -142,8 +142,7 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
 
     connect(m_send, &QPushButton::clicked, this, &CContactSupportDlg::onSend);
     connect(m_cancel, &QPushButton::clicked, this, &CContactSupportDlg::reject);
-    connect(m_detailsButton, &QPushButton::toggled, this,
-            &CContactSupportDlg::onDetailsToggled);
+    connect(m_detailsButton, &QPushButton::toggled, this, &CContactSupportDlg::onDetailsToggled);
     connect(&m_logic, &CContactSupport::finished, this, &CContactSupportDlg::onFinished);
 }
 
@@ -212,8 +211,10 @@ void CContactSupportDlg::onFinished(const CContactSupport::Outcome& outcome)
 
 void CContactSupportDlg::onDetailsToggled(bool shown)
 {
+    // While a send runs, the view shows what it took, not the log of now.
     if (shown)
-        showDetails(m_logic.Destination(), m_logic.PreviewTail());
+        showDetails(m_logic.Destination(),
+                    m_logic.IsSending() ? m_logic.SentTail() : m_logic.PreviewTail());
     // The form grows and shrinks by the panel, so the message box keeps the
     // room the user gave it.
     const int extra = kDetailsHeight + layout()->spacing();

@@ -53,8 +53,8 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     Fd file;
     // Non-blocking so that a FIFO planted in place of the log cannot hang the
     // window; the checks below refuse it anyway.
-    file.fd = ::open(QFile::encodeName(path).constData(),
-                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    file.fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR)
@@ -70,15 +70,13 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     if (!S_ISREG(st.st_mode))
         return withoutTail(tail, Status::Refused, QStringLiteral("it is not a regular file"));
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return withoutTail(tail, Status::Refused,
-                           QStringLiteral("it belongs to another user"));
+        return withoutTail(tail, Status::Refused, QStringLiteral("it belongs to another user"));
     if (st.st_nlink != 1)
         return withoutTail(tail, Status::Refused, QStringLiteral("it has more than one link"));
 
     const std::int64_t size = st.st_size;
-    std::int64_t start = size > ServiceLogTail::kWindowBytes
-                             ? size - ServiceLogTail::kWindowBytes
-                             : ServiceLogTail::kFirstByte;
+    std::int64_t start = size > ServiceLogTail::kWindowBytes ? size - ServiceLogTail::kWindowBytes
+                                                             : ServiceLogTail::kFirstByte;
     // The log is UTF-16: starting on an odd byte would pair the halves of two
     // neighbouring characters and turn the whole tail into nonsense. An odd
     // length only happens while the service is half-way through a write.
@@ -89,10 +87,9 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     std::vector<char> buffer(static_cast<std::size_t>(ServiceLogTail::kWindowBytes), 0);
     std::int64_t got = 0;
     while (got < ServiceLogTail::kMaxReadBytes) {
-        const ssize_t n =
-            ::pread(file.fd, buffer.data() + got,
-                    static_cast<std::size_t>(ServiceLogTail::kMaxReadBytes - got),
-                    static_cast<off_t>(start + got));
+        const ssize_t n = ::pread(file.fd, buffer.data() + got,
+                                  static_cast<std::size_t>(ServiceLogTail::kMaxReadBytes - got),
+                                  static_cast<off_t>(start + got));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

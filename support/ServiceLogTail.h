@@ -27,8 +27,8 @@ struct ServiceLogTail
 
     Status status = Status::Missing;
     QString path;
-    QString text;          // UTF-16LE text up to the first zero unit
-    QString reason;        // why there is no tail, for the user
+    QString text;   // UTF-16LE text up to the first zero unit
+    QString reason; // why there is no tail, for the user
     std::int64_t bytesRead = 0;
 };
 

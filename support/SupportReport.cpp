@@ -59,11 +59,10 @@ Endpoint EndpointFromSetting(const QString& supportHost, const QString& settings
 {
     Endpoint result;
     const QString value = supportHost.trimmed();
-    const QString where = QStringLiteral(" Set SupportHost (\"host\" or \"host:port\") in %1.")
-                              .arg(settingsFile);
+    const QString where =
+        QStringLiteral(" Set SupportHost (\"host\" or \"host:port\") in %1.").arg(settingsFile);
     if (value.isEmpty()) {
-        result.errorText =
-            QStringLiteral("The support web server is not configured.") + where;
+        result.errorText = QStringLiteral("The support web server is not configured.") + where;
         return result;
     }
 

@@ -56,8 +56,7 @@ bool CSupportSender::Send(const QUrl& url, const QByteArray& body)
     if (m_reply)
         return false;
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArray(SupportReport::kContentType));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(SupportReport::kContentType));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
@@ -101,8 +100,8 @@ void CSupportSender::onReplyFinished()
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.httpStatus = status.isValid() ? status.toInt() : 0;
     const QString reason =
-        QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute)
-                                .toByteArray())
+        QString::fromLatin1(
+            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray())
             .trimmed();
 
     if (m_cancelled) {
@@ -111,10 +110,10 @@ void CSupportSender::onReplyFinished()
     } else if (m_timedOut) {
         result.kind = Result::Kind::TimedOut;
         const auto seconds = (m_timeout.count() + 999) / 1000;
-        result.detail = QStringLiteral("The support web server did not answer within %1 %2.")
-                            .arg(seconds)
-                            .arg(seconds == 1 ? QStringLiteral("second")
-                                              : QStringLiteral("seconds"));
+        result.detail =
+            QStringLiteral("The support web server did not answer within %1 %2.")
+                .arg(seconds)
+                .arg(seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"));
     } else if (reply->error() == QNetworkReply::NoError && result.httpStatus >= 200 &&
                result.httpStatus < 300) {
         result.kind = Result::Kind::Sent;

@@ -98,8 +98,8 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket)
 
         const Answer answer = m_answers.value(request.target(), m_default);
         if (answer.mode != Answer::Mode::Silent) {
-            QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' +
-                             answer.reason + "\r\n";
+            QByteArray out =
+                "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + answer.reason + "\r\n";
             for (const auto& [key, value] : answer.headers)
                 out += key + ": " + value + "\r\n";
             out += "Content-Type: text/plain\r\nContent-Length: " +

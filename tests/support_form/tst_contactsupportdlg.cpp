@@ -312,8 +312,8 @@ void TestContactSupportDlg::refusals_data()
     QTest::addColumn<QString>("expected");
     QTest::addRow("no @") << QStringLiteral("ann") << true << LoadString(102);
     QTest::addRow("empty e-mail") << QString() << true << LoadString(102);
-    QTest::addRow("no SupportHost") << QStringLiteral("ann@example.com") << false
-                                    << QStringLiteral("SupportHost");
+    QTest::addRow("no SupportHost")
+        << QStringLiteral("ann@example.com") << false << QStringLiteral("SupportHost");
 }
 
 void TestContactSupportDlg::refusals()

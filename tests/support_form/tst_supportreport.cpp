@@ -31,8 +31,7 @@ void TestSupportReport::encode_data()
     QTest::addRow("blank") << QStringLiteral("Ann Lee") << QByteArray("Ann%20Lee");
     QTest::addRow("plus equals question") << QStringLiteral("a+b=c?") << QByteArray("a%2Bb%3Dc%3F");
     QTest::addRow("123 to 126") << QStringLiteral("{|}~") << QByteArray("%7B%7C%7D%7E");
-    QTest::addRow("letters digits -._")
-        << QStringLiteral("AZaz09-._") << QByteArray("AZaz09-._");
+    QTest::addRow("letters digits -._") << QStringLiteral("AZaz09-._") << QByteArray("AZaz09-._");
     QTest::addRow("CR LF") << QStringLiteral("one\r\ntwo") << QByteArray("one%0D%0Atwo");
     QTest::addRow("below 16 gets a leading zero")
         << QStringLiteral("\t\x01") << QByteArray("%09%01");
@@ -40,8 +39,7 @@ void TestSupportReport::encode_data()
         << QStringLiteral("\"<>%\\^[]`+$,@:;/!#?=&")
         << QByteArray("%22%3C%3E%25%5C%5E%5B%5D%60%2B%24%2C%40%3A%3B%2F%21%23%3F%3D%26");
     QTest::addRow("printable, not in the set") << QStringLiteral("'()*") << QByteArray("'()*");
-    QTest::addRow("e-mail") << QStringLiteral("ann@example.com")
-                            << QByteArray("ann%40example.com");
+    QTest::addRow("e-mail") << QStringLiteral("ann@example.com") << QByteArray("ann%40example.com");
     // Each byte of the UTF-8 form, not the character's code.
     QTest::addRow("two-byte character") << QStringLiteral("caf\u00e9") << QByteArray("caf%C3%A9");
     QTest::addRow("three-byte character") << QStringLiteral("\u20ac5") << QByteArray("%E2%82%AC5");
@@ -69,8 +67,9 @@ void TestSupportReport::everyByteIsEncodedOrSafe()
         else
             for (const char b : QString(QChar(c)).toUtf8())
                 expected += '%' + QByteArray::number(uchar(b), 16).rightJustified(2, '0').toUpper();
-        QVERIFY2(encoded == expected, qPrintable(QStringLiteral("code %1 gave %2").arg(c).arg(
-                                          QString::fromLatin1(encoded))));
+        QVERIFY2(
+            encoded == expected,
+            qPrintable(QStringLiteral("code %1 gave %2").arg(c).arg(QString::fromLatin1(encoded))));
     }
 }
 
@@ -161,18 +160,20 @@ void TestSupportReport::endpoint_data()
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("url");
     QTest::addRow("host") << QStringLiteral("help.example.com")
-                          << QStringLiteral("http://help.example.com/chat/module.php?module=HelpCenter");
+                          << QStringLiteral(
+                                 "http://help.example.com/chat/module.php?module=HelpCenter");
     QTest::addRow("host and port")
         << QStringLiteral("127.0.0.1:8080")
         << QStringLiteral("http://127.0.0.1:8080/chat/module.php?module=HelpCenter");
-    QTest::addRow("blanks around") << QStringLiteral("  help.example.com:81 ")
-                                   << QStringLiteral(
-                                          "http://help.example.com:81/chat/module.php?module=HelpCenter");
+    QTest::addRow("blanks around")
+        << QStringLiteral("  help.example.com:81 ")
+        << QStringLiteral("http://help.example.com:81/chat/module.php?module=HelpCenter");
     QTest::addRow("bracketed IPv6 and port")
         << QStringLiteral("[::1]:8080")
         << QStringLiteral("http://[::1]:8080/chat/module.php?module=HelpCenter");
     QTest::addRow("bare IPv6") << QStringLiteral("fe80::1")
-                               << QStringLiteral("http://[fe80::1]/chat/module.php?module=HelpCenter");
+                               << QStringLiteral(
+                                      "http://[fe80::1]/chat/module.php?module=HelpCenter");
 }
 
 void TestSupportReport::endpoint()

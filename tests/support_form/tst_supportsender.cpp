@@ -63,8 +63,8 @@ struct Run
 
 SupportForm sampleForm()
 {
-    return {QStringLiteral("Ann Lee"), QStringLiteral("ann@example.com"),
-            QStringLiteral("a+b=c?"), QStringLiteral("It stopped.\nTwice.")};
+    return {QStringLiteral("Ann Lee"), QStringLiteral("ann@example.com"), QStringLiteral("a+b=c?"),
+            QStringLiteral("It stopped.\nTwice.")};
 }
 } // namespace
 
@@ -99,8 +99,8 @@ void TestSupportSender::initTestCase()
     QVERIFY(m_env->isValid());
     // The sender follows the system's proxy settings; a proxy of the machine
     // running the tests must not get between the test and its own server.
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"})
         qunsetenv(name);
 }
 
