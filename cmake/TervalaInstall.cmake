@@ -16,7 +16,7 @@ endforeach()
 # <prefix>/share/tervalapro in TervalaCommon.cmake whatever the data folder is
 # called, so the pictures follow that spelling, not CMAKE_INSTALL_DATADIR.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/images ${PROJECT_SOURCE_DIR}/icons
-  DESTINATION share/tervalapro)
+  DESTINATION share/tervalapro PATTERN src EXCLUDE)
 
 install(FILES ${TERVALA_DESKTOP_DIR}/tervalapro.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

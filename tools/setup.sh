@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format ccache
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-gtk-platformtheme
   libpugixml-dev libssl-dev openssl libbenchmark-dev
-  xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11 strace
+  xvfb xauth trayer xdotool x11-utils imagemagick librsvg2-bin dbus dbus-x11 strace
   locales desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl
 )
 
