@@ -283,7 +283,10 @@ void CFreeMenu::Close()
     m_open = -1;
     m_hover = -1;
     if (m_window) {
-        delete m_window;
+        // Usually closed from inside one of the menus' own mouse handlers:
+        // the window goes away once that handler has returned.
+        m_window->hide();
+        m_window->deleteLater();
         m_window = nullptr;
         m_created = false;
     }

@@ -27,8 +27,8 @@ QList<QRect> SkinRegion::OpaqueRuns(const QImage& mask)
 QRegion SkinRegion::FromMask(const QImage& mask)
 {
     QRegion region;
-    const QList<QRect> runs = OpaqueRuns(mask);
-    region.setRects(runs.constData(), int(runs.size()));
+    for (const QRect& run : OpaqueRuns(mask))
+        region += run;
     return region;
 }
 
@@ -39,7 +39,6 @@ QRegion SkinRegion::RoundedRect(const QSize& size, const QSize& ellipse)
         return region;
     const double rx = std::min(ellipse.width(), size.width()) / 2.0;
     const double ry = std::min(ellipse.height(), size.height()) / 2.0;
-    QList<QRect> rows;
     for (int y = 0; y < size.height(); ++y) {
         // How far the corner ellipse pushes this row in, measured at the
         // pixel's centre so that both ends of the window stay symmetric.
@@ -55,9 +54,8 @@ QRegion SkinRegion::RoundedRect(const QSize& size, const QSize& ellipse)
             inset = int(std::lround(rx - rx * std::sqrt(std::max(0.0, 1.0 - t * t))));
         }
         if (size.width() - 2 * inset > 0)
-            rows.append(QRect(inset, y, size.width() - 2 * inset, 1));
+            region += QRect(inset, y, size.width() - 2 * inset, 1);
     }
-    region.setRects(rows.constData(), int(rows.size()));
     return region;
 }
 
