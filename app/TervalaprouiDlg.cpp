@@ -4,8 +4,11 @@
 #include "foundation/DebugDump.h"
 #include "foundation/TraceLog.h"
 #include "remote/RemoteAccess.h"
+#include "foundation/RegOperations.h"
 #include "resources/StringTable.h"
+#include "skin/FreeMenu.h"
 #include "skin/Pictures.h"
+#include "skin/SkinButton.h"
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
 #include "support/ContactSupportDlg.h"
@@ -16,7 +19,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QToolButton>
@@ -57,7 +59,7 @@ void CTervalaprouiDlg::SetTrayAvailableForTest(std::optional<bool> available)
 }
 
 CTervalaprouiDlg::CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* parent)
-    : QDialog(parent), m_commandLine(commandLine)
+    : CSkinDialog(parent), m_commandLine(commandLine)
 {
     setObjectName(QStringLiteral("Tervalaproui"));
     // 216 x 296 dialog units. The controls wait until the window is first
@@ -102,7 +104,7 @@ COnlineUsersTree* CTervalaprouiDlg::Tree()
     return m_tree;
 }
 
-QMenuBar* CTervalaprouiDlg::MenuBar()
+CFreeMenu* CTervalaprouiDlg::MenuBar()
 {
     ensureWidgets();
     return m_menuBar;
@@ -110,22 +112,45 @@ QMenuBar* CTervalaprouiDlg::MenuBar()
 
 void CTervalaprouiDlg::buildWidgets()
 {
-    // Short texts: the full names do not fit the template's button widths and
-    // stay available as accessible names and tooltips.
-    m_addButton = new QPushButton(QStringLiteral("&Add"), this);
+    SetSkin(QStringLiteral("images/wndbackground.bmp"));
+
+    // Short texts under the pictures: the full names stay available as
+    // accessible names and tooltips.
+    m_addButton = new CxSkinButton(QStringLiteral("&Add"), this);
     m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
-    m_addButton->setGeometry(dlu(23, 74, 40, 22));
-    m_joinButton = new QPushButton(QStringLiteral("&Join"), this);
+    m_joinButton = new CxSkinButton(QStringLiteral("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
-    m_joinButton->setGeometry(dlu(67, 74, 40, 22));
-    m_existingButton = new QPushButton(QStringLiteral("E&xisting Networks"), this);
+    m_existingButton = new CxSkinButton(QStringLiteral("E&xisting"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
-    m_existingButton->setGeometry(dlu(111, 74, 79, 22));
+    m_addButton->SetSkin(QStringLiteral("images/add_btn_default.bmp"),
+                         QStringLiteral("images/add_btn_default.bmp"),
+                         QStringLiteral("images/add_btn_active.bmp"),
+                         QStringLiteral("images/Add_btn_Mask.bmp"));
+    m_joinButton->SetSkin(QStringLiteral("images/join_btn_default.bmp"),
+                          QStringLiteral("images/join_btn_default.bmp"),
+                          QStringLiteral("images/join_btn_active.bmp"),
+                          QStringLiteral("images/join_btn_mask.bmp"));
+    m_existingButton->SetSkin(QStringLiteral("images/existing_btn_default.bmp"),
+                              QStringLiteral("images/existing_btn_default.bmp"),
+                              QStringLiteral("images/existing_btn_active.bmp"),
+                              QStringLiteral("images/existing_btn_mask.bmp"));
     m_addButton->setAccessibleName(LoadString(IDM_ADD_NETWORK));
     m_joinButton->setAccessibleName(LoadString(IDM_JOIN_NETWORK));
     m_existingButton->setAccessibleName(LoadString(IDM_EXISTING_NETWORKS));
-    for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
-        button->setAutoDefault(false);
+    QFont label = font();
+    label.setPixelSize(12);
+    label.setWeight(QFont::DemiBold);
+    int column = 0;
+    for (CxSkinButton* button : {m_addButton, m_joinButton, m_existingButton}) {
+        // Three equal picture buttons across the width of the list below.
+        button->setGeometry(27 + column++ * 93, 95, 85, 64);
+        // The flat pictures carry their own outline; a keyboard user still
+        // sees which one has the focus.
+        button->SetBorder(false);
+        button->SetFocusMargin(4);
+        button->SetTextRect(QRect(0, 36, 85, 24));
+        button->SetTextColor(QColor(0x22, 0x30, 0x3a));
+        button->setFont(label);
         button->setToolTip(button->accessibleName());
         // The flows behind Add and Existing are not part of this program yet.
         button->setEnabled(button == m_joinButton);
@@ -136,6 +161,8 @@ void CTervalaprouiDlg::buildWidgets()
 
     m_tree = new COnlineUsersTree(this, &m_networks);
     m_tree->setGeometry(dlu(18, 103, 181, 169));
+    // The background draws the list's card and its outline.
+    m_tree->setFrameShape(QFrame::NoFrame);
 
     m_hideButton = new QToolButton(this);
     m_hideButton->setObjectName(QStringLiteral("hideButton"));
@@ -145,6 +172,11 @@ void CTervalaprouiDlg::buildWidgets()
     m_hideButton->setAutoRaise(true);
     m_hideButton->setFocusPolicy(Qt::StrongFocus);
     m_hideButton->setGeometry(dlu(201, 5, 11, 10).adjusted(-2, -2, 2, 2));
+    // Light on the picture's dark title band.
+    m_hideButton->setStyleSheet(QStringLiteral(
+        "QToolButton { color: #ffffff; border: none; border-radius: 4px; font-size: 18px; }"
+        "QToolButton:hover, QToolButton:focus { background: rgba(255, 255, 255, 40); }"
+        "QToolButton:pressed { background: rgba(255, 255, 255, 70); }"));
     connect(m_hideButton, &QToolButton::clicked, this, [this] { OnCommand(IDC_HIDE); });
 
     setTabOrder(m_addButton, m_joinButton);
@@ -155,12 +187,12 @@ void CTervalaprouiDlg::buildWidgets()
 
 void CTervalaprouiDlg::buildMenus()
 {
-    m_menuBar = new QMenuBar(this);
-    m_menuBar->setObjectName(QStringLiteral("mainMenuBar"));
-    m_menuBar->setAccessibleName(QStringLiteral("Menu bar"));
-    m_menuBar->setNativeMenuBar(false);
-    QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
-    QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
+    // The entries live in a menu that is never shown: the drawn bar reads
+    // them, and choosing one triggers the same action (and command) as ever.
+    m_menuModel = new QMenu(this);
+    m_menuModel->setObjectName(QStringLiteral("mainMenuModel"));
+    QMenu* file = m_menuModel->addMenu(QStringLiteral("&File"));
+    QMenu* help = m_menuModel->addMenu(QStringLiteral("&Help"));
     auto add = [this](QMenu* menu, int id, const QString& text, bool enabled) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QStringLiteral("action%1").arg(id));
@@ -174,19 +206,29 @@ void CTervalaprouiDlg::buildMenus()
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
     add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
-    add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
+    QAction* refresh = add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true);
+    refresh->setShortcut(QKeySequence::Refresh);
+    // The model is never shown: the window carries the shortcut.
+    addAction(refresh);
     file->addSeparator();
     add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
     add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
     add(help, IDM_ABOUT, QStringLiteral("&About"), true);
-    // Above the buttons, below the area the skin keeps for its picture.
-    m_menuBar->setGeometry(dlu(18, 50, 181, 12));
+
+    QFont menuFont(QStringLiteral("Verdana"));
+    menuFont.setPixelSize(16);
+    menuFont.setWeight(QFont::ExtraLight); // 200; the font system picks a close face without Verdana
+    m_menuBar = new CFreeMenu(this, m_menuModel, menuFont, 28, 57);
+    connect(m_menuBar, &CFreeMenu::openChanged, this, [](const QString& title) {
+        if (DebugDump::Enabled())
+            DebugDump::Write(QStringLiteral("menu.txt"), title);
+    });
 }
 
 QAction* CTervalaprouiDlg::Action(int id)
 {
     ensureWidgets();
-    const QList<QAction*> actions = m_menuBar->findChildren<QAction*>();
+    const QList<QAction*> actions = m_menuModel->findChildren<QAction*>();
     for (QAction* action : actions) {
         if (action->data().toInt() == id)
             return action;
@@ -234,8 +276,11 @@ bool CTervalaprouiDlg::OnInitDialog()
     else
         m_networks.Refresh();
 
-    m_normalIcon = QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico")));
-    setWindowIcon(m_normalIcon);
+    // The window keeps the coloured icon; the tray may use the one-colour one.
+    setWindowIcon(QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico"))));
+    m_normalIcon = QIcon(Pictures::Path(CRegOperations::MonochromeTrayIcon()
+                                            ? QStringLiteral("icons/trayicon_mono.ico")
+                                            : QStringLiteral("icons/trayicon.ico")));
     // Without any tray host the icon still exists and docks as soon as one
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
@@ -441,21 +486,6 @@ void CTervalaprouiDlg::timerEvent(QTimerEvent* event)
 {
     m_serviceProxy.PostUINotify();
     QDialog::timerEvent(event);
-}
-
-void CTervalaprouiDlg::mousePressEvent(QMouseEvent* event)
-{
-    // A captionless window is moved by dragging its background.
-    if (event->button() == Qt::LeftButton)
-        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-    QDialog::mousePressEvent(event);
-}
-
-void CTervalaprouiDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_framed && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - m_dragOffset);
-    QDialog::mouseMoveEvent(event);
 }
 
 int CTervalaprouiDlg::PostP2PStatusChange(long status)

@@ -6,6 +6,7 @@
 #include "app/TrayNotifyIcon.h"
 #include "servicelink/IPCCommandHandler.h"
 #include "servicelink/RPCExecute.h"
+#include "skin/SkinDialog.h"
 #include "wizards/ProgressDlg.h"
 
 #include <QByteArray>
@@ -17,7 +18,9 @@
 
 #include <optional>
 
-class QMenuBar;
+class CFreeMenu;
+class CxSkinButton;
+class QMenu;
 class QPushButton;
 class QToolButton;
 class QAction;
@@ -26,7 +29,7 @@ class CJoinerWizard;
 // The program's one window and its hub: owns the service link, the tree of
 // networks and the tray icon, and carries out the commands of the menus, the
 // buttons, the tray and the service. It usually stays hidden in the tray.
-class CTervalaprouiDlg : public QDialog, public IRPCExecute
+class CTervalaprouiDlg : public CSkinDialog, public IRPCExecute
 {
     Q_OBJECT
 public:
@@ -91,7 +94,7 @@ public:
     // The window's controls are built when it is first shown or, through
     // these, first needed: a start in the tray builds none of them.
     COnlineUsersTree* Tree();
-    QMenuBar* MenuBar();
+    CFreeMenu* MenuBar();
     QAction* Action(int id);
     QPushButton* Button(int id);
     bool WidgetsBuilt() const { return m_tree != nullptr; }
@@ -114,8 +117,6 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
     void ensureWidgets();
@@ -132,14 +133,16 @@ private:
     COnlineUsersTree* m_tree = nullptr;
     CProgressDlg m_progress;
     CTrayNotifyIcon m_trayIcon;
-    QMenuBar* m_menuBar = nullptr;
+    // The menus' entries (data only) and the bar that draws them.
+    QMenu* m_menuModel = nullptr;
+    CFreeMenu* m_menuBar = nullptr;
     QFont m_font;
     QIcon m_normalIcon;
     QByteArray m_appData;
     bool m_bShowWindow = true;
-    QPushButton* m_addButton = nullptr;
-    QPushButton* m_joinButton = nullptr;
-    QPushButton* m_existingButton = nullptr;
+    CxSkinButton* m_addButton = nullptr;
+    CxSkinButton* m_joinButton = nullptr;
+    CxSkinButton* m_existingButton = nullptr;
     QToolButton* m_hideButton = nullptr;
     // The Join Network wizard while it is open: a second request brings it
     // forward instead of stacking another one.
@@ -152,5 +155,4 @@ private:
     // initialised at once.
     bool m_treeReady = false;
     bool m_framed = false;
-    QPoint m_dragOffset;
 };

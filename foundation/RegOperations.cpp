@@ -113,3 +113,13 @@ QStringList CRegOperations::RemoteDesktopCommand()
         return QProcess::splitCommand(v.toString());
     return {};
 }
+
+bool CRegOperations::MonochromeTrayIcon()
+{
+    const QString key = QStringLiteral("TrayIconStyle");
+    std::unique_ptr<QSettings> user(Settings::NewUserStore());
+    QString style = textValue(*user, key).trimmed();
+    if (style.isEmpty())
+        style = textValue(*machineStore(), key).trimmed();
+    return style.compare(QLatin1String("monochrome"), Qt::CaseInsensitive) == 0;
+}

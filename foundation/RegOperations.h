@@ -32,4 +32,8 @@ public:
     // written as one text it is split like a shell command line (blanks
     // separate, double quotes group), without running a shell.
     static QStringList RemoteDesktopCommand();
+    // TrayIconStyle: "monochrome" for the one-colour tray icon that reads on
+    // dark and light panels alike, anything else the coloured one. The user's
+    // own value wins over the machine-wide one.
+    static bool MonochromeTrayIcon();
 };

@@ -299,11 +299,14 @@ void CFreeMenu::CloseAll()
         if (child)
             child->Close();
     }
+    const bool wasOpen = top->m_open >= 0;
     top->m_open = -1;
     top->m_hover = -1;
     top->watch(false);
     if (top->m_window)
         top->m_window->update();
+    if (wasOpen)
+        emit top->openChanged(QString());
 }
 
 void CFreeMenu::setOpen(int index)
@@ -314,6 +317,8 @@ void CFreeMenu::setOpen(int index)
     m_open = index;
     bar()->watch(bar()->AnyOpen());
     Draw();
+    if (!m_parent)
+        emit openChanged(index >= 0 ? plainText(m_items.at(index)) : QString());
 }
 
 void CFreeMenu::choose(int index)
@@ -348,6 +353,8 @@ bool CFreeMenu::OnMouseDown(const QPoint& point)
     m_open = -1;
     bar()->watch(bar()->AnyOpen());
     Draw();
+    if (!m_parent)
+        emit openChanged(QString());
     return true;
 }
 

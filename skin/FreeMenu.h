@@ -99,6 +99,8 @@ public:
 signals:
     // An entry was chosen; its action is triggered right after.
     void commandPosted(int id);
+    // The bar's open list changed: its entry's text, empty when none is open.
+    void openChanged(const QString& title);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
