@@ -269,7 +269,8 @@ void CFreeMenu::Paint(QPainter& painter)
         if (!m_items.at(i)->isEnabled())
             text.setAlpha(120);
         painter.setPen(text);
-        painter.drawText(item, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+        const int mnemonics = bar()->m_keyboard ? Qt::TextShowMnemonic : Qt::TextHideMnemonic;
+        painter.drawText(item, Qt::AlignCenter | Qt::TextSingleLine | mnemonics,
                          m_items.at(i)->text());
     }
 }
@@ -302,6 +303,7 @@ void CFreeMenu::CloseAll()
     const bool wasOpen = top->m_open >= 0;
     top->m_open = -1;
     top->m_hover = -1;
+    top->m_keyboard = false;
     top->watch(false);
     if (top->m_window)
         top->m_window->update();
@@ -336,7 +338,9 @@ void CFreeMenu::choose(int index)
 
 bool CFreeMenu::OnMouseDown(const QPoint& point)
 {
-    const int index = FreeMenuLayout::HitTest(point, int(m_items.size()), CellSize(), orientation());
+    bar()->m_keyboard = false;
+    const int index =
+        FreeMenuLayout::HitTest(point, int(m_items.size()), CellSize(), orientation());
     if (index < 0)
         return false;
     if (index != m_open) {
@@ -360,7 +364,8 @@ bool CFreeMenu::OnMouseDown(const QPoint& point)
 
 bool CFreeMenu::OnMouseMove(const QPoint& point)
 {
-    const int index = FreeMenuLayout::HitTest(point, int(m_items.size()), CellSize(), orientation());
+    const int index =
+        FreeMenuLayout::HitTest(point, int(m_items.size()), CellSize(), orientation());
     if (index >= 0) {
         if (m_open < 0) {
             if (index != m_hover) {
@@ -400,6 +405,7 @@ void CFreeMenu::OpenFromKeyboard(int index)
 {
     if (!m_children.value(index))
         return;
+    bar()->m_keyboard = true;
     setOpen(index);
     m_children.at(index)->markFirst(0, 1);
 }

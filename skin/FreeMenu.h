@@ -129,4 +129,6 @@ private:
     QList<QAction*> m_items;
     QList<CFreeMenu*> m_children;
     bool m_watching = false;
+    // Opened from the keyboard: the entries' letters are underlined.
+    bool m_keyboard = false;
 };

@@ -111,7 +111,8 @@ bool CxSkinButton::SetSkin(const QString& normal, const QString& pressed, const 
     m_hasRegion = !mask.isEmpty() && !m_mask.isNull();
     updateRegion();
     update();
-    return (normal.isEmpty() || !m_normal.isNull()) && (pressed.isEmpty() || !m_pressedPicture.isNull()) &&
+    return (normal.isEmpty() || !m_normal.isNull()) &&
+           (pressed.isEmpty() || !m_pressedPicture.isNull()) &&
            (hover.isEmpty() || !m_hoverPicture.isNull()) && (mask.isEmpty() || !m_mask.isNull());
 }
 
@@ -226,8 +227,9 @@ void CxSkinButton::paintEvent(QPaintEvent* event)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect item = rect();
     const Look look = CurrentLook();
-    QRect textRect = m_textRect.isNull() ? item.adjusted(m_focusMargin + 2, 0, -(m_focusMargin + 2), 0)
-                                         : m_textRect;
+    QRect textRect = m_textRect.isNull()
+                         ? item.adjusted(m_focusMargin + 2, 0, -(m_focusMargin + 2), 0)
+                         : m_textRect;
 
     const QImage& picture = const_cast<CxSkinButton*>(this)->image(look.picture);
     if (picture.isNull()) {

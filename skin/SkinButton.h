@@ -128,7 +128,7 @@ private:
     QColor m_textColor;
     QRegion m_maskRegion; // in the mask's pixels
     QSize m_maskSize;
-    QRegion m_region;     // in the button's coordinates
+    QRegion m_region; // in the button's coordinates
     bool m_hasRegion = false;
     bool m_border = false;
     DrawMode m_drawMode = DrawStretch;

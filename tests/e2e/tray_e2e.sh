@@ -185,6 +185,7 @@ dismiss_message() {
   wait_until 5 sh -c "[ -z \"\$(cat '$TERVALA_DEBUG_DUMP_DIR/message.txt' 2>/dev/null)\" ]" ||
     fail "the message box did not close"
 }
+menu_is() { [ "$(cat "$TERVALA_DEBUG_DUMP_DIR/menu.txt" 2>/dev/null)" = "$1" ]; }
 tree_has() { grep -q -- "$1" "$TERVALA_DEBUG_DUMP_DIR/tree.txt" 2>/dev/null; }
 tooltip_is() { [ "$(cat "$TERVALA_DEBUG_DUMP_DIR/tray.txt" 2>/dev/null)" = "$1" ]; }
 
@@ -293,8 +294,8 @@ shot tree-after-join
 step "join from the menu: file dialog, wizard, success"
 main_visible || fail "the main window is not visible for the menu"
 read -r _ mx my _ _ <<<"$(main_window)"
-xdotool mousemove $((mx + 47)) $((my + 90)) click 1 # "File" in the menu bar
-wait_until 5 popup_visible || fail "clicking File opened no menu"
+xdotool mousemove $((mx + 50)) $((my + 72)) click 1 # "File" in the drawn menu bar
+wait_until 5 menu_is File || fail "clicking File opened no menu"
 shot file-menu
 xdotool key j
 wait_until 10 file_dialog_visible || fail "Join Network from the menu opened no file dialog"

@@ -172,6 +172,32 @@ private slots:
         QCOMPARE(CRegOperations::RemoteDesktopCommand(), QStringList());
     }
 
+    void trayIconStyle_data()
+    {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("machine");
+        QTest::addColumn<bool>("monochrome");
+        QTest::addRow("nothing set") << QByteArray() << QByteArray() << false;
+        QTest::addRow("per user") << QByteArray("monochrome") << QByteArray() << true;
+        QTest::addRow("machine-wide") << QByteArray() << QByteArray("Monochrome") << true;
+        QTest::addRow("the user's colour wins")
+            << QByteArray("colour") << QByteArray("monochrome") << false;
+        QTest::addRow("the user's choice wins")
+            << QByteArray("monochrome") << QByteArray("colour") << true;
+        QTest::addRow("unknown word") << QByteArray("mono") << QByteArray() << false;
+    }
+
+    void trayIconStyle()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, machine);
+        if (!user.isEmpty())
+            writeFile(userFile(), "[General]\nTrayIconStyle=" + user + "\n");
+        if (!machine.isEmpty())
+            writeFile(machineFile(), "[General]\nTrayIconStyle=" + machine + "\n");
+        QTEST(CRegOperations::MonochromeTrayIcon(), "monochrome");
+    }
+
     void remoteAssistanceSwitchesDoNothing()
     {
         CRegOperations reg;

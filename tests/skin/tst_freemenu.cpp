@@ -64,10 +64,10 @@ void TestFreeMenu::cellSizes_data()
     QTest::addColumn<QSize>("cell");
     QTest::addColumn<QSize>("bar");
     QTest::addColumn<QSize>("list");
-    QTest::addRow("two texts") << QList<QSize>{{30, 18}, {36, 19}} << QSize(54, 28) << QSize(110, 30)
-                               << QSize(56, 58);
-    QTest::addRow("odd sizes round down") << QList<QSize>{{7, 3}} << QSize(10, 4) << QSize(12, 6)
-                                          << QSize(12, 6);
+    QTest::addRow("two texts") << QList<QSize>{{30, 18}, {36, 19}} << QSize(54, 28)
+                               << QSize(110, 30) << QSize(56, 58);
+    QTest::addRow("odd sizes round down")
+        << QList<QSize>{{7, 3}} << QSize(10, 4) << QSize(12, 6) << QSize(12, 6);
     QTest::addRow("widest and tallest from different texts")
         << QList<QSize>{{100, 10}, {10, 20}, {50, 15}} << QSize(150, 30) << QSize(452, 32)
         << QSize(152, 92);
@@ -175,7 +175,8 @@ void TestFreeMenu::clickOpensAndClosesTheList()
     QCOMPARE(file->Window()->pos(), QPoint(28 + cell.left(), 57 + cell.bottom() + 2));
     // The separator is not an entry; every entry carries its name.
     QCOMPARE(file->Items().size(), 5);
-    QWidget* exitEntry = file->Window()->findChild<QWidget*>(QStringLiteral("menuItem%1").arg(kExit));
+    QWidget* exitEntry =
+        file->Window()->findChild<QWidget*>(QStringLiteral("menuItem%1").arg(kExit));
     QVERIFY(exitEntry);
     QCOMPARE(exitEntry->accessibleName(), QStringLiteral("Exit"));
 

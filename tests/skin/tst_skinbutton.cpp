@@ -116,7 +116,8 @@ void TestSkinButton::lookFromState_data()
     QTest::addColumn<Look>("look");
     const CxSkinButton::Pictures all{true, true, true, true, true};
     const CxSkinButton::Pictures plain{true, true, false, true, false};
-    QTest::addRow("idle") << CxSkinButton::State{} << all << Look{Picture::Normal, Edge::Raised, false, false};
+    QTest::addRow("idle") << CxSkinButton::State{} << all
+                          << Look{Picture::Normal, Edge::Raised, false, false};
     QTest::addRow("hover") << CxSkinButton::State{true, false, false, true, false} << all
                            << Look{Picture::Hover, Edge::Raised, false, false};
     QTest::addRow("hover without a hover picture")
@@ -124,8 +125,9 @@ void TestSkinButton::lookFromState_data()
         << Look{Picture::Normal, Edge::Raised, false, false};
     QTest::addRow("focus picture") << CxSkinButton::State{true, false, false, false, true} << all
                                    << Look{Picture::Focus, Edge::Raised, false, false};
-    QTest::addRow("hover wins over focus") << CxSkinButton::State{true, false, false, true, true} << all
-                                           << Look{Picture::Hover, Edge::Raised, false, false};
+    QTest::addRow("hover wins over focus")
+        << CxSkinButton::State{true, false, false, true, true} << all
+        << Look{Picture::Hover, Edge::Raised, false, false};
     QTest::addRow("pushed") << CxSkinButton::State{true, true, false, true, false} << all
                             << Look{Picture::Pressed, Edge::Sunken, true, false};
     QTest::addRow("checked") << CxSkinButton::State{true, false, true, false, false} << all
@@ -133,9 +135,9 @@ void TestSkinButton::lookFromState_data()
     QTest::addRow("disabled ignores hover and check")
         << CxSkinButton::State{false, false, true, true, false} << all
         << Look{Picture::Disabled, Edge::Raised, false, true};
-    QTest::addRow("no pictures at all") << CxSkinButton::State{true, true, false, false, false}
-                                        << CxSkinButton::Pictures{}
-                                        << Look{Picture::None, Edge::Sunken, true, false};
+    QTest::addRow("no pictures at all")
+        << CxSkinButton::State{true, true, false, false, false} << CxSkinButton::Pictures{}
+        << Look{Picture::None, Edge::Sunken, true, false};
 }
 
 void TestSkinButton::lookFromState()
@@ -235,7 +237,8 @@ void TestSkinButton::cutOutDrawing()
 
 void TestSkinButton::allWhiteMaskHidesTheButton()
 {
-    CxSkinButton* button = makeButton(QStringLiteral("hover.bmp"), QStringLiteral("white_mask.bmp"));
+    CxSkinButton* button =
+        makeButton(QStringLiteral("hover.bmp"), QStringLiteral("white_mask.bmp"));
     QVERIFY(QTest::qWaitForWindowExposed(m_parent));
     QVERIFY(button->HasRegion());
     QVERIFY(button->Region().isEmpty());
@@ -256,7 +259,8 @@ void TestSkinButton::missingPicturesDrawPlainly()
     QVERIFY(QTest::qWaitForWindowExposed(m_parent));
     // Rectangular, face-coloured, and it still clicks.
     QVERIFY(!button->HasRegion());
-    QCOMPARE(QColor(button->grab().toImage().pixel(70, 30)), button->palette().color(QPalette::Button));
+    QCOMPARE(QColor(button->grab().toImage().pixel(70, 30)),
+             button->palette().color(QPalette::Button));
     QSignalSpy clicked(button, &QAbstractButton::clicked);
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(75, 35));
     QCOMPARE(clicked.size(), 1);

@@ -46,8 +46,8 @@ void TestSkinRegion::regionFromMask_data()
     QTest::addRow("run starting in the last column does not spill over")
         << QStringList{QStringLiteral("...#"), QStringLiteral("....")}
         << QList<QRect>{QRect(3, 0, 1, 1)};
-    QTest::addRow("two runs in a row")
-        << QStringList{QStringLiteral("##.##.")} << QList<QRect>{QRect(0, 0, 2, 1), QRect(3, 0, 2, 1)};
+    QTest::addRow("two runs in a row") << QStringList{QStringLiteral("##.##.")}
+                                       << QList<QRect>{QRect(0, 0, 2, 1), QRect(3, 0, 2, 1)};
     QTest::addRow("all black: one run per row")
         << QStringList{QStringLiteral("###"), QStringLiteral("###")}
         << QList<QRect>{QRect(0, 1, 3, 1), QRect(0, 0, 3, 1)};
@@ -104,10 +104,12 @@ void TestSkinRegion::roundedWindowShape()
     // Corners are cut, symmetric on all four sides; edges between them stay.
     for (const QPoint corner : {QPoint(0, 0), QPoint(323, 0), QPoint(0, 480), QPoint(323, 480),
                                 QPoint(1, 1), QPoint(322, 479)})
-        QVERIFY2(!shape.contains(corner), qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
+        QVERIFY2(!shape.contains(corner),
+                 qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
     for (const QPoint inside : {QPoint(9, 0), QPoint(0, 9), QPoint(314, 0), QPoint(323, 471),
                                 QPoint(5, 5), QPoint(318, 475), QPoint(162, 240)})
-        QVERIFY2(shape.contains(inside), qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
+        QVERIFY2(shape.contains(inside),
+                 qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
     QVERIFY(SkinRegion::RoundedRect(QSize(), QSize(18, 18)).isEmpty());
 }
 
