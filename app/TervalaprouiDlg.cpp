@@ -2,14 +2,14 @@
 
 #include "app/AboutDlg.h"
 #include "foundation/DebugDump.h"
+#include "foundation/RegOperations.h"
 #include "foundation/TraceLog.h"
 #include "remote/RemoteAccess.h"
-#include "foundation/RegOperations.h"
 #include "resources/StringTable.h"
 #include "skin/FreeMenu.h"
 #include "skin/Pictures.h"
-#include "skin/SkinButton.h"
 #include "skin/Prompter.h"
+#include "skin/SkinButton.h"
 #include "skin/WindowPlacement.h"
 #include "support/ContactSupportDlg.h"
 #include "wizards/JoinerWizard.h"
@@ -122,10 +122,9 @@ void CTervalaprouiDlg::buildWidgets()
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
     m_existingButton = new CxSkinButton(QStringLiteral("E&xisting"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
-    m_addButton->SetSkin(QStringLiteral("images/add_btn_default.bmp"),
-                         QStringLiteral("images/add_btn_default.bmp"),
-                         QStringLiteral("images/add_btn_active.bmp"),
-                         QStringLiteral("images/Add_btn_Mask.bmp"));
+    m_addButton->SetSkin(
+        QStringLiteral("images/add_btn_default.bmp"), QStringLiteral("images/add_btn_default.bmp"),
+        QStringLiteral("images/add_btn_active.bmp"), QStringLiteral("images/Add_btn_Mask.bmp"));
     m_joinButton->SetSkin(QStringLiteral("images/join_btn_default.bmp"),
                           QStringLiteral("images/join_btn_default.bmp"),
                           QStringLiteral("images/join_btn_active.bmp"),
@@ -217,7 +216,8 @@ void CTervalaprouiDlg::buildMenus()
 
     QFont menuFont(QStringLiteral("Verdana"));
     menuFont.setPixelSize(16);
-    menuFont.setWeight(QFont::ExtraLight); // 200; the font system picks a close face without Verdana
+    menuFont.setWeight(
+        QFont::ExtraLight); // 200; the font system picks a close face without Verdana
     m_menuBar = new CFreeMenu(this, m_menuModel, menuFont, 28, 57);
     connect(m_menuBar, &CFreeMenu::openChanged, this, [](const QString& title) {
         if (DebugDump::Enabled())

@@ -21,7 +21,7 @@ STANDIN=$BUILD/standin/tervala-standin
 ART=$SRC/artifacts/e2e
 REF=$SRC/tests/e2e/reference
 # Root-mean-square difference allowed, as a fraction of full scale.
-TOLERANCE=${SKIN_TOLERANCE:-0.03}
+TOLERANCE=${SKIN_TOLERANCE:-0.02}
 mkdir -p "$ART" "$REF"
 WORK=$(mktemp -d /tmp/tervala-skin.XXXXXX)
 
