@@ -270,9 +270,9 @@ void CIPCCommandHandler::Tell(const LinkEvent& event)
 }
 
 int CIPCCommandHandler::CreateInvitation(const QString& nickname, const QString& password,
-                                         const QString& sessionName,
-                                         const QString& sessionTypeText, quint64 expiry,
-                                         const QString& invitationPath, const QByteArray& appData)
+                                         const QString& sessionName, const QString& sessionTypeText,
+                                         quint64 expiry, const QString& invitationPath,
+                                         const QByteArray& appData)
 {
     // Counted even when the write breaks the link: the loss then reports it
     // as a request that will not be answered.

@@ -945,7 +945,9 @@ void TestMainWindow::serviceGoesAwayAndComesBack()
     QVERIFY(dlg.Start());
     QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
     QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
-    auto pixel = [&dlg] { return dlg.TrayIcon().CurrentIcon().pixmap(32, 32).toImage().pixel(16, 10); };
+    auto pixel = [&dlg] {
+        return dlg.TrayIcon().CurrentIcon().pixmap(32, 32).toImage().pixel(16, 10);
+    };
     const QRgb normal = pixel();
     QVERIFY(qRed(normal) != qBlue(normal));
     const int balloons = dlg.TrayIcon().BalloonCount();

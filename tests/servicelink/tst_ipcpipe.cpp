@@ -561,10 +561,10 @@ void TestIpcPipe::lastingConnectionResetsTheDelay()
     // lasts); its loss is reconnected at once and the next delay is the first
     // one again, and it counts as a new outage.
     const QStringList expected = {
-        QStringLiteral("lost"), QStringLiteral("up"),   QStringLiteral("lost"),
-        QStringLiteral("down!"), QStringLiteral("up"),  QStringLiteral("lost"),
-        QStringLiteral("down"), QStringLiteral("up"),   QStringLiteral("lost"),
-        QStringLiteral("up"),   QStringLiteral("lost"), QStringLiteral("down!")};
+        QStringLiteral("lost"),  QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("down!"), QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("down"),  QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("up"),    QStringLiteral("lost"), QStringLiteral("down!")};
     QCOMPARE(link.events.mid(0, expected.size()), expected);
     QVERIFY(service.gaps().at(4) >= 40 * 9 / 10);
 }
@@ -680,8 +680,8 @@ void TestIpcPipe::socketOfAnotherUserIsRefused()
     if (::geteuid() != 0)
         QSKIP("needs root to serve the socket as another user (uid 4242); the rule itself is "
               "checked by peerRule");
-    const QString refused = LoadString(10005) + QStringLiteral(". Reason: ") +
-                            LoadString(10205).arg(4242);
+    const QString refused =
+        LoadString(10005) + QStringLiteral(". Reason: ") + LoadString(10205).arg(4242);
 
     // At start: refused with the reason, and nothing is written to it.
     pid_t impostor = startImpostor();
@@ -729,13 +729,14 @@ void TestIpcPipe::answersNobodyAskedForAreDropped()
     QVERIFY(proxy.StartClient(&window, &target));
     const int client = m_server.accept();
     QVERIFY(client >= 0);
-    const QByteArray joinStatus = command(
-        JOIN_INVITATION_STATUS,
-        {QStringLiteral("1"), QString(), QStringLiteral("Remote Desktop Access (RDP)"),
-         QStringLiteral("203.0.113.9")});
+    const QByteArray joinStatus =
+        command(JOIN_INVITATION_STATUS,
+                {QStringLiteral("1"), QString(), QStringLiteral("Remote Desktop Access (RDP)"),
+                 QStringLiteral("203.0.113.9")});
     const QByteArray createStatus =
         command(CREATE_INVITATION_STATUS, {QStringLiteral("Net"), QStringLiteral("1"), QString()});
-    const QByteArray appData = command(INVITATION_APP_DATA, {QStringLiteral("QUJD"), QStringLiteral("3")});
+    const QByteArray appData =
+        command(INVITATION_APP_DATA, {QStringLiteral("QUJD"), QStringLiteral("3")});
 
     // Nothing was asked: none of them reaches the window. The status change
     // behind them shows they have been handled.
