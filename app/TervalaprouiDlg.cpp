@@ -532,6 +532,8 @@ void CTervalaprouiDlg::onServiceLink(const CIPCCommandHandler::LinkEvent& event)
         if (TraceLevel() & TRACE_ERROR)
             CTraceLog::Trace(QStringLiteral("Service not reachable, retrying: ") + event.reason);
         m_trayIcon.ShowServiceDown(event.firstOfOutage);
+        // A service that stopped cleanly has withdrawn its networks.
+        m_networks.Refresh();
         break;
     case CIPCCommandHandler::LinkEvent::Restored:
         m_trayIcon.ShowServiceReachable();

@@ -51,7 +51,9 @@ int main(int argc, char* argv[])
         std::perror("flapping_service");
         return 1;
     }
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
