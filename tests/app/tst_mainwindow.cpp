@@ -2,7 +2,9 @@
 #include "app/TervalaprouiDlg.h"
 #include "foundation/Paths.h"
 #include "skin/FileDialogs.h"
+#include "skin/FreeMenu.h"
 #include "skin/Prompter.h"
+#include "skin/SkinButton.h"
 #include "standin/InvitationAuthority.h"
 #include "standin/StandinService.h"
 #include "tests/app/SectionWriter.h"
@@ -16,7 +18,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -73,6 +74,7 @@ private slots:
     void cleanupTestCase();
     void init();
     void cleanup();
+    void skinnedWindowAndDrawnMenu();
     void serviceUnreachableEndsWithError();
     void startAnnouncesItself();
     void visibility_data();
@@ -1046,4 +1048,44 @@ void TestMainWindow::unsolicitedAnswersStartNothing()
 }
 
 QTEST_MAIN(TestMainWindow)
+void TestMainWindow::skinnedWindowAndDrawnMenu()
+{
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    // The pictures are found from the working folder (the source tree).
+    QVERIFY(!dlg.Background().isNull());
+    for (int id :
+         {CTervalaprouiDlg::IDC_ADD, CTervalaprouiDlg::IDC_JOIN, CTervalaprouiDlg::IDC_EXISTING}) {
+        auto* button = qobject_cast<CxSkinButton*>(dlg.Button(id));
+        QVERIFY(button);
+        // Cut from its mask: rounded corners, solid middle.
+        QVERIFY(button->HasRegion());
+        QVERIFY(!button->Region().contains(QPoint(0, 0)));
+        QVERIFY(button->Region().contains(button->rect().center()));
+    }
+
+    // The drawn bar sits where the window's layout puts it and posts the
+    // same commands as ever: Exit ends the program.
+    CFreeMenu* bar = dlg.MenuBar();
+    QVERIFY(bar && bar->Window());
+    QCOMPARE(bar->Window()->pos(), QPoint(28, 57));
+    const QPoint file = FreeMenuLayout::CellRect(0, bar->CellSize(), Qt::Horizontal).center();
+    QTest::mouseClick(bar->Window(), Qt::LeftButton, {}, file);
+    CFreeMenu* list = bar->Child(0);
+    QVERIFY(list && list->IsCreated());
+    const QList<QAction*> entries = list->Items();
+    const auto exit = std::find_if(entries.begin(), entries.end(), [](QAction* a) {
+        return a->data().toInt() == CTervalaprouiDlg::IDM_EXIT;
+    });
+    QVERIFY(exit != entries.end());
+    QCOMPARE(*exit, dlg.Action(CTervalaprouiDlg::IDM_EXIT));
+    QSignalSpy ended(&dlg, &CTervalaprouiDlg::ended);
+    QTest::mouseClick(
+        list->Window(), Qt::LeftButton, {},
+        FreeMenuLayout::CellRect(int(exit - entries.begin()), list->CellSize(), Qt::Vertical)
+            .center());
+    QTRY_COMPARE(ended.size(), 1);
+}
+
 #include "tst_mainwindow.moc"

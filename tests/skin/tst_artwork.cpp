@@ -35,12 +35,13 @@ void TestArtwork::pictures_data()
     QTest::addRow("tree") << QStringLiteral("images/Tree_bg.bmp") << QSize(272, 276);
     QTest::addRow("tree nodes") << QStringLiteral("images/tree_down_arrow.bmp") << QSize(36, 18);
     QTest::addRow("banner add") << QStringLiteral("images/banner_icon_add.bmp") << QSize(49, 49);
-    QTest::addRow("banner existing") << QStringLiteral("images/banner_icon_existing.bmp")
-                                     << QSize(49, 49);
+    QTest::addRow("banner existing")
+        << QStringLiteral("images/banner_icon_existing.bmp") << QSize(49, 49);
     for (const char* button : {"add", "join", "existing"})
         for (const char* state : {"default", "active"})
             QTest::addRow("%s %s", button, state)
-                << QStringLiteral("images/%1_btn_%2.bmp").arg(QLatin1String(button), QLatin1String(state))
+                << QStringLiteral("images/%1_btn_%2.bmp")
+                       .arg(QLatin1String(button), QLatin1String(state))
                 << QSize(85, 64);
 }
 

@@ -103,14 +103,15 @@ dismiss_message() {
   wait_until 5 sh -c "[ -z \"\$(cat '$TERVALA_DEBUG_DUMP_DIR/message.txt' 2>/dev/null)\" ]" ||
     fail "the message box did not close"
 }
+menu_is() { [ "$(cat "$TERVALA_DEBUG_DUMP_DIR/menu.txt" 2>/dev/null)" = "$1" ]; }
 # Help > Contact Support through the menu bar: a click on File, Right to the
 # Help menu, then the entry's mnemonic.
 open_form() {
   local id x y w h
   read -r id x y w h <<<"$(main_window)"
   [ -n "${id:-}" ] || fail "the main window is not visible"
-  xdotool mousemove $((x + 47)) $((y + 90)) click 1
-  sleep 0.5
+  xdotool mousemove $((x + 50)) $((y + 72)) click 1 # "File" in the drawn menu bar
+  wait_until 5 menu_is File || fail "clicking File opened no menu"
   xdotool key Right sleep 0.3 key c
   wait_until 10 form_visible || fail "Help > Contact Support opened no form"
 }
