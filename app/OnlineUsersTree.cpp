@@ -38,10 +38,10 @@ COnlineUsersTree::COnlineUsersTree(QWidget* parent, COnlineUsersFeed* feed)
     header()->setStretchLastSection(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setContextMenuPolicy(Qt::DefaultContextMenu);
-    setAccessibleName(QStringLiteral("Networks and peers"));
+    setAccessibleName(tr("Networks and peers"));
     setAccessibleDescription(
-        QStringLiteral("Running networks with their connected peers. Open the context menu "
-                       "on a network or peer to close the network."));
+        tr("Running networks with their connected peers. Open the context menu "
+           "on a network or peer to close the network."));
 
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("treePopup"));

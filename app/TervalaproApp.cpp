@@ -1,7 +1,9 @@
 #include "app/TervalaproApp.h"
 
 #include "app/TervalaprouiDlg.h"
+#include "foundation/Paths.h"
 #include "foundation/TraceLog.h"
+#include "resources/Translations.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,6 +54,10 @@ int CTervalaprouiApp::Run(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Quornix"));
     QApplication::setApplicationVersion(QStringLiteral(TERVALA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("tervalapro"));
+    QStringList translationFolders;
+    for (const QString& folder : Paths::DataFolders())
+        translationFolders.append(folder + QStringLiteral("/translations"));
+    InstallTranslations(QLocale::system(), translationFolders);
     // The window hides into the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -1,5 +1,6 @@
 #include "foundation/Paths.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -115,6 +116,19 @@ bool MakePath(const QString& folder)
     if (folder.isEmpty())
         return false;
     return QDir().mkpath(folder);
+}
+
+QStringList DataFolders()
+{
+    QStringList folders;
+    if (QCoreApplication::instance()) {
+        folders.append(QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                       QStringLiteral("/../share/tervalapro")));
+    }
+    const QString configured = QDir::cleanPath(QStringLiteral(TERVALA_DATADIR));
+    if (!folders.contains(configured))
+        folders.append(configured);
+    return folders;
 }
 } // namespace Paths
 

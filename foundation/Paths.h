@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -21,6 +22,11 @@ QString UserRuntimeFolder();  // $XDG_RUNTIME_DIR (or a private folder in /tmp)
 QString RuntimeEntry(const QString& name);
 // Creates the folder and its parents; an existing folder is success.
 bool MakePath(const QString& folder);
+// The program's installed data folders (pictures, translations), in the order
+// to search them: share/tervalapro beside the prefix the program runs from,
+// then the one of the prefix it was configured for. A package installs under
+// /usr whatever prefix its tree was configured with.
+QStringList DataFolders();
 } // namespace Paths
 
 // The two settings stores. Each call returns a fresh object: keep it only for

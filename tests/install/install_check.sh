@@ -50,6 +50,7 @@ done
 for f in share/applications/tervalapro.desktop \
   share/mime/packages/tervalapro.xml \
   share/icons/hicolor/48x48/apps/tervalapro.png \
+  share/icons/hicolor/scalable/apps/tervalapro.svg \
   etc/xdg/autostart/tervalapro-autostart.desktop; do
   [ -s "$PREFIX/$f" ] || fail "$f missing"
 done
