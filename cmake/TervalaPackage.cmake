@@ -30,6 +30,7 @@ set(CPACK_PACKAGE_NAME tervalapro)
 set(CPACK_PACKAGE_VENDOR Quornix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # The install runs with DESTDIR, so the autostart entry's absolute /etc lands
 # in the package and the live caches are left to dpkg's triggers.
 set(CPACK_SET_DESTDIR ON)
