@@ -117,7 +117,7 @@ void CTervalaprouiDlg::buildWidgets()
     m_joinButton = new QPushButton(tr("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
     m_joinButton->setGeometry(dlu(67, 74, 40, 22));
-    m_existingButton = new QPushButton(tr("E&xisting Networks"), this);
+    m_existingButton = new QPushButton(tr("E&xisting Networks", "button"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
     m_existingButton->setGeometry(dlu(111, 74, 79, 22));
     m_addButton->setAccessibleName(LoadString(IDM_ADD_NETWORK));

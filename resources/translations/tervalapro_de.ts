@@ -146,6 +146,11 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <source>&amp;About</source>
         <translation>Ü&amp;ber</translation>
     </message>
+    <message>
+        <source>E&amp;xisting Networks</source>
+        <comment>button</comment>
+        <translation>&amp;Vorhandene</translation>
+    </message>
 </context>
 <context>
     <name>StringTable</name>
