@@ -21,6 +21,106 @@
     </message>
 </context>
 <context>
+    <name>CContactSupport</name>
+    <message>
+        <source>The service log (%1) was not attached: %2.</source>
+        <translation>Das Dienstprotokoll (%1) wurde nicht angehängt: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CContactSupportDlg</name>
+    <message>
+        <source>Contact Support</source>
+        <translation>Support kontaktieren</translation>
+    </message>
+    <message>
+        <source>(SupportEmail is not set)</source>
+        <translation>(SupportEmail ist nicht gesetzt)</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>An</translation>
+    </message>
+    <message>
+        <source>To                    :</source>
+        <translation>An                      :</translation>
+    </message>
+    <message>
+        <source>Your Name</source>
+        <translation>Ihr Name</translation>
+    </message>
+    <message>
+        <source>Your Name      :</source>
+        <translation>Ihr Name         :</translation>
+    </message>
+    <message>
+        <source>Your E-mail</source>
+        <translation>Ihre E-Mail</translation>
+    </message>
+    <message>
+        <source>Your E-mail      :</source>
+        <translation>Ihre E-Mail      :</translation>
+    </message>
+    <message>
+        <source>Subject</source>
+        <translation>Betreff</translation>
+    </message>
+    <message>
+        <source>Subject            :</source>
+        <translation>Betreff             :</translation>
+    </message>
+    <message>
+        <source>Message         :</source>
+        <translation>Nachricht        :</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>Service log tail</source>
+        <translation>Ende des Dienstprotokolls</translation>
+    </message>
+    <message>
+        <source>&amp;Details</source>
+        <translation>&amp;Details</translation>
+    </message>
+    <message>
+        <source>Show the end of the service log that is sent with your message</source>
+        <translation>Das Ende des Dienstprotokolls zeigen, das mit Ihrer Nachricht gesendet wird</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Sending to %1 ...</source>
+        <translation>Wird an %1 gesendet ...</translation>
+    </message>
+    <message>
+        <source>Sent.</source>
+        <translation>Gesendet.</translation>
+    </message>
+    <message>
+        <source>Not sent.</source>
+        <translation>Nicht gesendet.</translation>
+    </message>
+    <message>
+        <source>Goes to %1</source>
+        <translation>Geht an %1</translation>
+    </message>
+    <message>
+        <source>%1
+Appended to your message: the end of %2 (%3 characters)</source>
+        <translation>%1
+An Ihre Nachricht angehängt: das Ende von %2 (%3 Zeichen)</translation>
+    </message>
+</context>
+<context>
     <name>CInvitationAuthPage</name>
     <message>
         <source>Nick name           :</source>
@@ -93,6 +193,29 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
     </message>
 </context>
 <context>
+    <name>CSupportSender</name>
+    <message>
+        <source>The server answered %1</source>
+        <translation>Der Server antwortete %1</translation>
+    </message>
+    <message>
+        <source>Sending was cancelled.</source>
+        <translation>Das Senden wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>The support web server did not answer within %1 %2.</source>
+        <translation>Der Support-Webserver hat nicht innerhalb von %1 %2 geantwortet.</translation>
+    </message>
+    <message>
+        <source>second</source>
+        <translation>Sekunde</translation>
+    </message>
+    <message>
+        <source>seconds</source>
+        <translation>Sekunden</translation>
+    </message>
+</context>
+<context>
     <name>CTervalaprouiDlg</name>
     <message>
         <source>&amp;Add</source>
@@ -150,6 +273,33 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <source>E&amp;xisting Networks</source>
         <comment>button</comment>
         <translation>&amp;Vorhandene</translation>
+    </message>
+</context>
+<context>
+    <name>ServiceLogTail</name>
+    <message>
+        <source>the file does not exist</source>
+        <translation>die Datei existiert nicht</translation>
+    </message>
+    <message>
+        <source>it is a symbolic link</source>
+        <translation>sie ist ein symbolischer Link</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>it belongs to another user</source>
+        <translation>sie gehört einem anderen Benutzer</translation>
+    </message>
+    <message>
+        <source>it has more than one link</source>
+        <translation>sie hat mehr als einen Link</translation>
+    </message>
+    <message>
+        <source>it holds no log lines yet</source>
+        <translation>sie enthält noch keine Protokollzeilen</translation>
     </message>
 </context>
 <context>
@@ -385,6 +535,21 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
     <message>
         <source>Close Server</source>
         <translation>Server schließen</translation>
+    </message>
+</context>
+<context>
+    <name>SupportReport</name>
+    <message>
+        <source> Set SupportHost (&quot;host&quot; or &quot;host:port&quot;) in %1.</source>
+        <translation> Setzen Sie SupportHost („host“ oder „host:port“) in %1.</translation>
+    </message>
+    <message>
+        <source>The support web server is not configured.</source>
+        <translation>Der Support-Webserver ist nicht eingerichtet.</translation>
+    </message>
+    <message>
+        <source>The support web server &quot;%1&quot; is not a valid address.</source>
+        <translation>Der Support-Webserver „%1“ ist keine gültige Adresse.</translation>
     </message>
 </context>
 </TS>
