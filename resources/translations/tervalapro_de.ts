@@ -43,7 +43,7 @@
     </message>
     <message>
         <source>To                    :</source>
-        <translation>An                      :</translation>
+        <translation>An                  :</translation>
     </message>
     <message>
         <source>Your Name</source>
@@ -51,7 +51,7 @@
     </message>
     <message>
         <source>Your Name      :</source>
-        <translation>Ihr Name         :</translation>
+        <translation>Ihr Name        :</translation>
     </message>
     <message>
         <source>Your E-mail</source>
@@ -59,7 +59,7 @@
     </message>
     <message>
         <source>Your E-mail      :</source>
-        <translation>Ihre E-Mail      :</translation>
+        <translation>Ihre E-Mail       :</translation>
     </message>
     <message>
         <source>Subject</source>
