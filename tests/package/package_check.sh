@@ -113,8 +113,10 @@ for deb in "$MAIN" "$STANDIN"; do
 done
 dpkg-deb --ctrl-tarfile "$MAIN" | tar -xO ./conffiles 2>/dev/null | grep -qxF \
   /etc/xdg/autostart/tervalapro-autostart.desktop || fail "the autostart entry is not a conffile"
-[ "$("$WORK/x-tervalapro/usr/bin/tervalapro" --version)" = "tervalapro $VERSION" ] ||
-  fail "the packaged program does not run: $("$WORK/x-tervalapro/usr/bin/tervalapro" --version 2>&1)"
+for name in tervalapro tervala-standin; do
+  got=$("$WORK/x-$name/usr/bin/$name" --version 2>&1)
+  [ "$got" = "$name $VERSION" ] || fail "the packaged $name does not run: $got"
+done
 
 # --- Install into a throw-away root ----------------------------------------
 ROOT=$WORK/root
