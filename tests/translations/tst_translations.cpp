@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -32,6 +33,8 @@ class TestTranslations : public QObject
 private slots:
     void initTestCase();
     void cleanup();
+    void chooseTranslation_data();
+    void chooseTranslation();
     void tableTexts();
     void windows();
     void qtOwnTexts();
@@ -100,6 +103,53 @@ void TestTranslations::initTestCase()
 void TestTranslations::cleanup()
 {
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void TestTranslations::chooseTranslation_data()
+{
+    QTest::addColumn<QStringList>("languages");
+    QTest::addColumn<QString>("chosen"); // "<folder>/<language>", empty for none
+
+    QTest::addRow("region falls back to the language")
+        << QStringList{QStringLiteral("de-AT")} << QStringLiteral("a/de");
+    QTest::addRow("locale name with codeset")
+        << QStringList{QStringLiteral("de_DE.UTF-8")} << QStringLiteral("a/de");
+    QTest::addRow("region of its own")
+        << QStringList{QStringLiteral("pt-BR")} << QStringLiteral("a/pt_BR");
+    QTest::addRow("missing language gives way to the next")
+        << QStringList{QStringLiteral("pt-PT"), QStringLiteral("de")} << QStringLiteral("a/de");
+    QTest::addRow("first language wins over folder order")
+        << QStringList{QStringLiteral("fr-FR"), QStringLiteral("de")} << QStringLiteral("b/fr");
+    QTest::addRow("unknown name passed over")
+        << QStringList{QStringLiteral("xx"), QStringLiteral("de")} << QStringLiteral("a/de");
+    QTest::addRow("English first means English")
+        << QStringList{QStringLiteral("en-US"), QStringLiteral("de")} << QString();
+    QTest::addRow("C") << QStringList{QStringLiteral("C")} << QString();
+    QTest::addRow("nothing the program speaks")
+        << QStringList{QStringLiteral("it"), QStringLiteral("es")} << QString();
+    QTest::addRow("no languages") << QStringList{} << QString();
+}
+
+void TestTranslations::chooseTranslation()
+{
+    QFETCH(QStringList, languages);
+    QFETCH(QString, chosen);
+    QTemporaryDir root;
+    const QDir dir(root.path());
+    QVERIFY(dir.mkpath(QStringLiteral("a")) && dir.mkpath(QStringLiteral("b")));
+    for (const char* file : {"a/tervalapro_de.qm", "a/tervalapro_pt_BR.qm", "b/tervalapro_de.qm",
+                             "b/tervalapro_fr.qm"}) {
+        QFile qm(dir.filePath(QLatin1String(file)));
+        QVERIFY(qm.open(QIODevice::WriteOnly));
+    }
+    const QString expected =
+        chosen.isEmpty()
+            ? QString()
+            : dir.filePath(chosen.section(QLatin1Char('/'), 0, 0) + QStringLiteral("/tervalapro_") +
+                           chosen.section(QLatin1Char('/'), 1) + QStringLiteral(".qm"));
+    QCOMPARE(ChooseTranslation(
+                 languages, {dir.filePath(QStringLiteral("a")), dir.filePath(QStringLiteral("b"))}),
+             expected);
 }
 
 void TestTranslations::tableTexts()
