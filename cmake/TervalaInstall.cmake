@@ -17,9 +17,10 @@ if(TARGET tervala-standin)
   install(TARGETS tervala-standin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standin)
 endif()
 
-# The program looks for its pictures in TERVALA_DATADIR, which is spelled
-# <prefix>/share/tervalapro in TervalaCommon.cmake whatever the data folder is
-# called, so the pictures follow that spelling, not CMAKE_INSTALL_DATADIR.
+# The program looks for its pictures (and translations) in share/tervalapro
+# beside its own prefix, then in TERVALA_DATADIR, both spelled
+# <prefix>/share/tervalapro whatever the data folder is called, so the
+# pictures follow that spelling, not CMAKE_INSTALL_DATADIR.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/images ${PROJECT_SOURCE_DIR}/icons
   DESTINATION share/tervalapro)
 
