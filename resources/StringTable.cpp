@@ -114,10 +114,27 @@ constexpr Entry kStrings[] = {
     {10022, QT_TRANSLATE_NOOP("StringTable", "Failed to create Remote Assistance ticket")},
     {10023,
      "<?xml version=\"1.0\" ?><UPLOADINFO TYPE=\"Escalated\"><UPLOADDATA "
-     "USERNAME=\"Tervala Meeting\" RCTICKET=\"%s\"",
+     "USERNAME=\"Tervala Meeting\" RCTICKET=\"%s",
      false},
     {10024, "Streaming Session (MP3,AVI,WebCAM)", false},
     {10025, "Remote Desktop Access (RDP)", false},
+    {10201, QT_TRANSLATE_NOOP("StringTable", "Tervala Pro service is not running")},
+    {10202, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "The Tervala Pro service stopped or cannot be reached. Tervala Pro keeps trying to "
+                "connect to it.")},
+    {10203, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "The connection to the Tervala Pro service was lost before the network was joined. "
+                "Try again once the service runs.")},
+    {10204, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "The connection to the Tervala Pro service was lost before the network invitation "
+                "file was created. Try again once the service runs.")},
+    {10205, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "the service socket belongs to a process of another user (uid %1); only root or "
+                "this user may serve it")},
     {32772, QT_TRANSLATE_NOOP("StringTable", "Add Network")},
     {32774, QT_TRANSLATE_NOOP("StringTable", "Join Network")},
     {32775, QT_TRANSLATE_NOOP("StringTable", "Exit")},

@@ -536,6 +536,26 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <source>Close Server</source>
         <translation>Server schließen</translation>
     </message>
+    <message>
+        <source>Tervala Pro service is not running</source>
+        <translation>Der Tervala-Pro-Dienst läuft nicht</translation>
+    </message>
+    <message>
+        <source>The Tervala Pro service stopped or cannot be reached. Tervala Pro keeps trying to connect to it.</source>
+        <translation>Der Tervala-Pro-Dienst wurde beendet oder ist nicht erreichbar. Tervala Pro versucht weiter, sich mit ihm zu verbinden.</translation>
+    </message>
+    <message>
+        <source>The connection to the Tervala Pro service was lost before the network was joined. Try again once the service runs.</source>
+        <translation>Die Verbindung zum Tervala-Pro-Dienst ging verloren, bevor Sie dem Netzwerk beigetreten sind. Versuchen Sie es erneut, sobald der Dienst läuft.</translation>
+    </message>
+    <message>
+        <source>The connection to the Tervala Pro service was lost before the network invitation file was created. Try again once the service runs.</source>
+        <translation>Die Verbindung zum Tervala-Pro-Dienst ging verloren, bevor die Netzwerk-Einladungsdatei erstellt wurde. Versuchen Sie es erneut, sobald der Dienst läuft.</translation>
+    </message>
+    <message>
+        <source>the service socket belongs to a process of another user (uid %1); only root or this user may serve it</source>
+        <translation>der Dienst-Socket gehört einem Prozess eines anderen Benutzers (UID %1); nur root oder dieser Benutzer darf ihn bereitstellen</translation>
+    </message>
 </context>
 <context>
     <name>SupportReport</name>
