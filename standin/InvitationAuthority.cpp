@@ -25,6 +25,9 @@
 
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -338,9 +341,15 @@ bool CInvitationAuthority::JoinNetwork(const QString& path, const QString& passw
     }
     if (password.isEmpty() || !param.LoadInvitation(path, password)) {
         // A missing file keeps its own reason; every other failure (wrong key,
-        // foreign or damaged content) reads as a bad password or file.
-        const QFileInfo info(path);
-        if (!info.exists() || info.isDir() || !info.isReadable())
+        // foreign or damaged content) reads as a bad password or file. The
+        // checks are the system's own calls, which go by the client's file
+        // identity (QFileInfo may ask access(), which goes by the service's).
+        const QByteArray native = QFile::encodeName(path);
+        struct stat info;
+        const bool exists = ::stat(native.constData(), &info) == 0;
+        const bool readable =
+            exists && ::faccessat(AT_FDCWD, native.constData(), R_OK, AT_EACCESS) == 0;
+        if (!exists || S_ISDIR(info.st_mode) || !readable)
             errorText = param.ErrorText().isEmpty() ? LoadString(10003) : param.ErrorText();
         else
             errorText = LoadString(10003);
