@@ -130,10 +130,9 @@ void OpenTraceLog()
         // silent case; anything planted in the log's place is worth a word.
         const int error = Log().OpenError();
         if (refusal != CSharedLogFile::Refusal::CannotOpen || error == ELOOP) {
-            const QString text =
-                QStringLiteral("%1: no trace log: %2\n")
-                    .arg(QString::fromLocal8Bit(program_invocation_short_name),
-                         CSharedLogFile::RefusalText(refusal, path, error));
+            const QString text = QStringLiteral("%1: no trace log: %2\n")
+                                     .arg(QString::fromLocal8Bit(program_invocation_short_name),
+                                          CSharedLogFile::RefusalText(refusal, path, error));
             std::fputs(text.toLocal8Bit().constData(), stderr);
         }
         return;

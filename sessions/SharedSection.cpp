@@ -494,8 +494,8 @@ bool CPeerChangeEvent::Open(const QString& path)
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_file);
     if (m_inotify >= 0 && ::inotify_add_watch(m_inotify, self.constData(), IN_MODIFY) >= 0)
         return true;
-    if (m_inotify < 0 || ::inotify_add_watch(m_inotify, native.constData(),
-                                             IN_MODIFY | IN_DONT_FOLLOW) < 0) {
+    if (m_inotify < 0 ||
+        ::inotify_add_watch(m_inotify, native.constData(), IN_MODIFY | IN_DONT_FOLLOW) < 0) {
         m_error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
         Close();
         return false;

@@ -84,7 +84,8 @@ ClientFileAccess::ClientFileAccess(const ClientIdentity& client)
     ::setfsuid(client.uid);
     // Both calls return the previous value; asking again with an invalid id
     // tells whether they took effect.
-    m_granted = ::setfsuid(uid_t(-1)) == int(client.uid) && ::setfsgid(gid_t(-1)) == int(client.gid);
+    m_granted =
+        ::setfsuid(uid_t(-1)) == int(client.uid) && ::setfsgid(gid_t(-1)) == int(client.gid);
     if (!m_granted)
         restore();
 }

@@ -613,9 +613,9 @@ void StandinService::log(const QString& text)
         // Readable by everyone: the support form of any user sends its tail.
         const CSharedLogFile::Refusal refusal = m_log.Open(logPath(), 0644);
         if (refusal != CSharedLogFile::Refusal::None)
-            std::fprintf(stderr, "tervala-standin: no service log: %s\n",
-                         qPrintable(CSharedLogFile::RefusalText(refusal, logPath(),
-                                                                m_log.OpenError())));
+            std::fprintf(
+                stderr, "tervala-standin: no service log: %s\n",
+                qPrintable(CSharedLogFile::RefusalText(refusal, logPath(), m_log.OpenError())));
     }
     const QString line =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text +

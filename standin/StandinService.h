@@ -22,8 +22,8 @@ struct CreateRequest
 {
     QString nickname, sessionType, path, password, expiryText /*12 chars*/;
     QByteArray appData;
-    QString sessionName; // the session name the program sent (usually empty)
-    quint64 expiry = 0;  // the same expiry as a FILETIME
+    QString sessionName;   // the session name the program sent (usually empty)
+    quint64 expiry = 0;    // the same expiry as a FILETIME
     ClientIdentity client; // whose rights the path is written with
 };
 struct CreateResult

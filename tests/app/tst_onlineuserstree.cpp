@@ -204,7 +204,8 @@ void TestOnlineUsersTree::lockHeldElsewhereLeavesTheWindowResponsive()
     QCOMPARE(tree.Dump(), QStringLiteral("Old\n\ta\n"));
     QVERIFY(SectionWriter::Publish({{QStringLiteral("new"), QStringLiteral("New"), names({"b"})}}));
 
-    const QByteArray lockPath = QFile::encodeName(SharedNames::EntryPath(SharedNames::SectionLockName()));
+    const QByteArray lockPath =
+        QFile::encodeName(SharedNames::EntryPath(SharedNames::SectionLockName()));
     QProcess holder;
     holder.start(QStringLiteral("sh"),
                  {QStringLiteral("-c"), QStringLiteral("exec 9<\"$0\"; flock 9; exec sleep 600"),

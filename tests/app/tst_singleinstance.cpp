@@ -274,7 +274,9 @@ void TestSingleInstance::privateFallbackFolder()
     QFETCH(bool, used);
     if (planted == QLatin1String("other") && ::geteuid() != 0)
         QSKIP("giving a folder to another user needs root");
-    const QString tmp = QDir(m_env->root()).filePath(QStringLiteral("tmp-") + QString::fromLatin1(QTest::currentDataTag()));
+    const QString tmp =
+        QDir(m_env->root())
+            .filePath(QStringLiteral("tmp-") + QString::fromLatin1(QTest::currentDataTag()));
     QDir(tmp).removeRecursively();
     QVERIFY(QDir().mkpath(tmp));
     const QString expected = QDir(tmp).filePath(QStringLiteral("tervalapro-%1").arg(::geteuid()));

@@ -207,10 +207,10 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::addRow("link") << QStringLiteral("link") << QStringLiteral("symbolic link");
         QTest::addRow("fifo") << QStringLiteral("fifo") << QStringLiteral("not a regular file");
-        QTest::addRow("second name") << QStringLiteral("hardlink")
-                                     << QStringLiteral("more than one name");
-        QTest::addRow("other owner") << QStringLiteral("owner")
-                                     << QStringLiteral("belongs to another user");
+        QTest::addRow("second name")
+            << QStringLiteral("hardlink") << QStringLiteral("more than one name");
+        QTest::addRow("other owner")
+            << QStringLiteral("owner") << QStringLiteral("belongs to another user");
     }
     void foreignLogEntriesAreNotOpened()
     {

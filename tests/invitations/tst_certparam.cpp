@@ -169,9 +169,10 @@ struct Counts
 void SetIterations(X509_ALGOR* algorithm, qint64 iterations, bool olderForm)
 {
     X509_ALGOR* replacement =
-        olderForm ? PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, int(iterations), nullptr, 0)
-                  : PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), int(iterations), nullptr, 0, nullptr,
-                                      NID_hmacWithSHA256);
+        olderForm
+            ? PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, int(iterations), nullptr, 0)
+            : PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), int(iterations), nullptr, 0, nullptr,
+                                NID_hmacWithSHA256);
     std::swap(algorithm->algorithm, replacement->algorithm);
     std::swap(algorithm->parameter, replacement->parameter);
     X509_ALGOR_free(replacement);

@@ -165,12 +165,12 @@ void TestClientIdentity::createWritesOnlyWhereTheClientMay_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("written");
-    QTest::addRow("new file in root's folder") << QStringLiteral("secret")
-                                               << QStringLiteral("new.Tervalapro") << false;
-    QTest::addRow("root's file overwritten") << QStringLiteral("secret")
-                                             << QStringLiteral("victim.Tervalapro") << false;
-    QTest::addRow("the client's own folder") << QStringLiteral("mine")
-                                             << QStringLiteral("own.Tervalapro") << true;
+    QTest::addRow("new file in root's folder")
+        << QStringLiteral("secret") << QStringLiteral("new.Tervalapro") << false;
+    QTest::addRow("root's file overwritten")
+        << QStringLiteral("secret") << QStringLiteral("victim.Tervalapro") << false;
+    QTest::addRow("the client's own folder")
+        << QStringLiteral("mine") << QStringLiteral("own.Tervalapro") << true;
 }
 
 void TestClientIdentity::createWritesOnlyWhereTheClientMay()
@@ -178,8 +178,7 @@ void TestClientIdentity::createWritesOnlyWhereTheClientMay()
     QFETCH(QString, folder);
     QFETCH(QString, file);
     QFETCH(bool, written);
-    const QString path =
-        QDir(folder == QLatin1String("secret") ? m_secret : m_mine).filePath(file);
+    const QString path = QDir(folder == QLatin1String("secret") ? m_secret : m_mine).filePath(file);
     const QByteArray before = contents(path);
     const QString answer = asOtherUser(QStringLiteral("create"), path);
     QVERIFY2(answer.startsWith(written ? QStringLiteral("1|") : QStringLiteral("0|")),
@@ -198,8 +197,8 @@ void TestClientIdentity::createWritesOnlyWhereTheClientMay()
 
 void TestClientIdentity::joinRevealsNothingOfHiddenFolders()
 {
-    const QString present = asOtherUser(QStringLiteral("join"),
-                                        QDir(m_secret).filePath(QStringLiteral("exists.Tervalapro")));
+    const QString present = asOtherUser(
+        QStringLiteral("join"), QDir(m_secret).filePath(QStringLiteral("exists.Tervalapro")));
     const QString absent = asOtherUser(QStringLiteral("join"),
                                        QDir(m_secret).filePath(QStringLiteral("none.Tervalapro")));
     QVERIFY2(present.startsWith(QStringLiteral("0|")), qPrintable(present));
