@@ -78,8 +78,7 @@ void TestServiceLog::plantedEntriesAreLeftAlone()
         StandinService service;
         service.log(QStringLiteral("a line the planter wants to see"));
         // Nor is anything read back through it.
-        QCOMPARE(service.logTail(5).join(QString()).contains(QStringLiteral("precious")),
-                 false);
+        QCOMPARE(service.logTail(5).join(QString()).contains(QStringLiteral("precious")), false);
     }
     QCOMPARE(contents(victim), QByteArray("precious"));
     if (planted == QLatin1String("owner"))
