@@ -70,6 +70,8 @@ void COnlineUsersTree::Init(const QFont& font, IRPCExecute* serviceProxy)
 
     if (m_ownsFeed)
         m_feed->Start();
+    // What the feed already knows is shown at once; the fresh read follows.
+    Rebuild(m_feed->Clients());
     RefreshTree();
     m_proxy = serviceProxy;
 }
@@ -81,7 +83,7 @@ void COnlineUsersTree::StopNotifier()
 
 void COnlineUsersTree::RefreshTree()
 {
-    // The feed's announcement rebuilds the tree.
+    // The feed's announcement, once the read is in, rebuilds the tree.
     m_feed->Refresh();
 }
 

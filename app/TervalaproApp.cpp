@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -22,6 +23,18 @@ QList<CHandOverRequest> CTervalaprouiApp::HandOverRequests(const CCommandLine& c
     return {{CHandOverRequest::Kind::Open, QFileInfo(commandLine.fileName).absoluteFilePath(), 0}};
 }
 
+namespace {
+QString noPrivateFolderText()
+{
+    QString candidate;
+    Paths::PrivateFallbackFolder(&candidate);
+    return QStringLiteral("XDG_RUNTIME_DIR is not set and %1 is not a folder of this user's "
+                          "alone (owned by this user, mode 0700); running without the "
+                          "single-instance lock")
+        .arg(candidate);
+}
+} // namespace
+
 int CTervalaprouiApp::Run(int argc, char** argv)
 {
     QStringList arguments;
@@ -34,8 +47,21 @@ int CTervalaprouiApp::Run(int argc, char** argv)
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    const QString userFolder = Paths::UserRuntimeFolder();
+    if (commandLine.runtimeFolder) {
+        if (userFolder.isEmpty()) {
+            std::fprintf(stderr, "tervalapro: %s\n", qPrintable(noPrivateFolderText()));
+            return 1;
+        }
+        std::fprintf(stdout, "%s\n", QFile::encodeName(userFolder).constData());
+        return 0;
+    }
 
     OpenTraceLog();
+    // Without a private folder there is no lock and no hand-over: this copy
+    // runs alone rather than share either through a folder others control.
+    if (userFolder.isEmpty())
+        std::fprintf(stderr, "tervalapro: %s\n", qPrintable(noPrivateFolderText()));
     CInstanceLock lock;
     if (!lock.Acquire()) {
         // A later launch: hand the request over and end, with no window, no

@@ -73,6 +73,14 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    // Nothing of a running service may be touched (its session list, its
+    // control socket) by a copy that is going to refuse to start.
+    QString claimError;
+    if (!StandinService::claimRuntimeFolder(&claimError)) {
+        std::fprintf(stderr, "tervala-standin: %s\n", qPrintable(claimError));
+        return 1;
+    }
+
     StandinService service;
     ControlChannel control;
     registerServiceCommands(service, control);
