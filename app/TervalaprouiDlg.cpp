@@ -121,11 +121,11 @@ void CTervalaprouiDlg::buildWidgets()
 
     // Short texts under the pictures: the full names stay available as
     // accessible names and tooltips.
-    m_addButton = new CxSkinButton(QStringLiteral("&Add"), this);
+    m_addButton = new CxSkinButton(tr("&Add"), this);
     m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
-    m_joinButton = new CxSkinButton(QStringLiteral("&Join"), this);
+    m_joinButton = new CxSkinButton(tr("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
-    m_existingButton = new CxSkinButton(QStringLiteral("E&xisting"), this);
+    m_existingButton = new CxSkinButton(tr("E&xisting", "button"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
     m_addButton->SetSkin(
         QStringLiteral("images/add_btn_default.bmp"), QStringLiteral("images/add_btn_default.bmp"),
@@ -171,8 +171,8 @@ void CTervalaprouiDlg::buildWidgets()
     m_hideButton = new QToolButton(this);
     m_hideButton->setObjectName(QStringLiteral("hideButton"));
     m_hideButton->setText(QStringLiteral("\u00d7"));
-    m_hideButton->setToolTip(QStringLiteral("Hide"));
-    m_hideButton->setAccessibleName(QStringLiteral("Hide"));
+    m_hideButton->setToolTip(tr("Hide"));
+    m_hideButton->setAccessibleName(tr("Hide"));
     m_hideButton->setAutoRaise(true);
     m_hideButton->setFocusPolicy(Qt::StrongFocus);
     m_hideButton->setGeometry(dlu(201, 5, 11, 10).adjusted(-2, -2, 2, 2));
@@ -195,8 +195,8 @@ void CTervalaprouiDlg::buildMenus()
     // them, and choosing one triggers the same action (and command) as ever.
     m_menuModel = new QMenu(this);
     m_menuModel->setObjectName(QStringLiteral("mainMenuModel"));
-    QMenu* file = m_menuModel->addMenu(QStringLiteral("&File"));
-    QMenu* help = m_menuModel->addMenu(QStringLiteral("&Help"));
+    QMenu* file = m_menuModel->addMenu(tr("&File"));
+    QMenu* help = m_menuModel->addMenu(tr("&Help"));
     auto add = [this](QMenu* menu, int id, const QString& text, bool enabled) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QStringLiteral("action%1").arg(id));
@@ -207,23 +207,24 @@ void CTervalaprouiDlg::buildMenus()
     };
     // Add and Existing stay disabled until their flows exist: a menu entry
     // that does nothing would mislead.
-    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
-    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
-    QAction* refresh = add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true);
+    add(file, IDM_ADD_NETWORK, tr("&Add Network"), false);
+    add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
+    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), false);
+    QAction* refresh = add(file, IDM_REFRESH, tr("&Refresh"), true);
     refresh->setShortcut(QKeySequence::Refresh);
     // The model is never shown: the window carries the shortcut.
     addAction(refresh);
     file->addSeparator();
-    add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
-    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
-    add(help, IDM_ABOUT, QStringLiteral("&About"), true);
+    add(file, IDM_EXIT, tr("E&xit"), true);
+    add(help, IDM_CONTACT_SUPPORT, tr("&Contact Support"), true);
+    add(help, IDM_ABOUT, tr("&About"), true);
 
     QFont menuFont(QStringLiteral("Verdana"));
     menuFont.setPixelSize(16);
     menuFont.setWeight(
         QFont::ExtraLight); // 200; the font system picks a close face without Verdana
     m_menuBar = new CFreeMenu(this, m_menuModel, menuFont, 28, 57);
+    m_menuBar->Window()->setAccessibleName(tr("Menu bar"));
     connect(m_menuBar, &CFreeMenu::openChanged, this, [](const QString& title) {
         if (DebugDump::Enabled())
             DebugDump::Write(QStringLiteral("menu.txt"), title);
