@@ -3,6 +3,7 @@
 #include "app/TervalaprouiDlg.h"
 #include "resources/StringTable.h"
 #include "resources/Translations.h"
+#include "skin/FreeMenu.h"
 #include "tests/support/TestEnvironment.h"
 #include "wizards/JoinerWizard.h"
 #include "wizards/ProgressDlg.h"
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
@@ -191,7 +191,7 @@ void TestTranslations::windows()
     CCommandLine commandLine;
     CTervalaprouiDlg window(commandLine);
     QStringList menus;
-    for (QAction* menu : window.MenuBar()->actions()) {
+    for (QAction* menu : window.MenuBar()->Items()) {
         menus << menu->text();
         for (QAction* entry : menu->menu()->actions()) {
             if (!entry->isSeparator())
