@@ -83,7 +83,7 @@ constexpr Entry kStrings[] = {
      u"DtLength=\"300\" PassStub=\"\" L=\"0\" /></UPLOADINFO>"},
     {10022, u"Failed to create Remote Assistance ticket"},
     {10023, u"<?xml version=\"1.0\" ?><UPLOADINFO TYPE=\"Escalated\"><UPLOADDATA "
-            u"USERNAME=\"Tervala Meeting\" RCTICKET=\"%s\""},
+            u"USERNAME=\"Tervala Meeting\" RCTICKET=\"%s"},
     {10024, u"Streaming Session (MP3,AVI,WebCAM)"},
     {10025, u"Remote Desktop Access (RDP)"},
     {32772, u"Add Network"},
