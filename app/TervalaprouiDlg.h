@@ -22,6 +22,7 @@ class QPushButton;
 class QToolButton;
 class QAction;
 class CJoinerWizard;
+class CInviterWizard;
 
 // The program's one window and its hub: owns the service link, the tree of
 // networks and the tray icon, and carries out the commands of the menus, the
@@ -71,6 +72,9 @@ public:
     // then the progress window and the request to the service, whose outcome
     // arrives later as a join status.
     void JoinNetworkFromFile(const QString& path);
+    // Add Network: the wizard, then the request to the service, which writes
+    // the invitation file and reports later as a create status.
+    void AddNetwork();
 
     void OnCommand(int id);
     void EndDialog(int result);
@@ -148,6 +152,8 @@ private:
     // The Join Network wizard while it is open: a second request brings it
     // forward instead of stacking another one.
     QPointer<CJoinerWizard> m_joinWizard;
+    // The Add Network wizard while it is open, likewise.
+    QPointer<CInviterWizard> m_addWizard;
 
     CCommandLine m_commandLine;
     bool m_ended = false;

@@ -96,6 +96,11 @@ constexpr Entry kStrings[] = {
               "<Give a small brief about the issue here. Our support team will get back to you for "
               "further assistance in the provided E-mail address>")},
     {150, QT_TRANSLATE_NOOP("StringTable", "Password should be at least six (6) characters long.")},
+    {170, QT_TRANSLATE_NOOP(
+              "StringTable",
+              "No session type is defined yet. Use Add New Session to add one, then press Next.")},
+    {171, QT_TRANSLATE_NOOP("StringTable",
+                            "The network could not be created; the service gave no reason.")},
     {10001, QT_TRANSLATE_NOOP("StringTable", "File creation failed for writing")},
     {10002, QT_TRANSLATE_NOOP("StringTable", "Failed to open file")},
     {10003, QT_TRANSLATE_NOOP("StringTable", "Invalid password or corrupted invitation file")},
