@@ -8,6 +8,7 @@
 #include "skin/Pictures.h"
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
+#include "wizards/ExistingWizard.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAction>
@@ -126,8 +127,8 @@ void CTervalaprouiDlg::buildWidgets()
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
         button->setToolTip(button->accessibleName());
-        // The flows behind Add and Existing are not part of this program yet.
-        button->setEnabled(button == m_joinButton);
+        // The flow behind Add is not part of this program yet.
+        button->setEnabled(button != m_addButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -168,11 +169,11 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add, Existing and Contact Support stay disabled until their flows
+    // Add and Contact Support stay disabled until their flows
     // exist: a menu entry that does nothing would mislead.
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
+    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), true);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
@@ -238,6 +239,13 @@ bool CTervalaprouiDlg::OnInitDialog()
     // Without any tray host the icon still exists and docks as soon as one
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
+    m_expiryReminder.SetNotifier([this](const QString& title, const QString& text) {
+        if (!m_trayIcon.ShowBalloon(text, title))
+            return false;
+        DebugDump::Write(QStringLiteral("reminder.txt"), text);
+        return true;
+    });
+    m_expiryReminder.Start();
 
     m_serviceProxy.PostUINotify();
 
@@ -324,6 +332,19 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
     m_progress.Advance(IDS_CONNECTING);
 }
 
+void CTervalaprouiDlg::ShowExistingNetworks()
+{
+    if (m_existingWizard) {
+        m_existingWizard->raise();
+        m_existingWizard->activateWindow();
+        return;
+    }
+    CExistingWizard wizard(isVisible() ? this : nullptr);
+    m_existingWizard = &wizard;
+    wizard.DoModal();
+    m_existingWizard.clear();
+}
+
 void CTervalaprouiDlg::OnCommand(int id)
 {
     switch (id) {
@@ -353,10 +374,12 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDC_JOIN:
         JoinNetworkFromFile(QString());
         break;
-    case IDM_ADD_NETWORK:
-    case IDC_ADD:
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
+        ShowExistingNetworks();
+        break;
+    case IDM_ADD_NETWORK:
+    case IDC_ADD:
     case IDM_CONTACT_SUPPORT:
         // Disabled until their flows exist.
         break;
@@ -398,6 +421,9 @@ void CTervalaprouiDlg::EndDialog(int result)
     m_progress.DestroyWindow();
     if (m_joinWizard)
         m_joinWizard->reject();
+    m_expiryReminder.Stop();
+    if (m_existingWizard)
+        m_existingWizard->reject();
     emit ended(result);
 }
 
