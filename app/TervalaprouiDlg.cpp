@@ -9,6 +9,7 @@
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
 #include "wizards/ExistingWizard.h"
+#include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAction>
@@ -25,6 +26,7 @@
 
 namespace {
 constexpr quint32 IDS_INVITATION_CREATED = 109;
+constexpr quint32 IDS_INVITATION_NOT_CREATED = 171;
 constexpr quint32 IDS_JOIN_SUCCEEDED = 110;
 constexpr quint32 IDS_CONNECTING = 123;
 constexpr quint32 IDS_RESOLVING = 130;
@@ -127,8 +129,6 @@ void CTervalaprouiDlg::buildWidgets()
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
         button->setToolTip(button->accessibleName());
-        // The flow behind Add is not part of this program yet.
-        button->setEnabled(button != m_addButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -169,9 +169,9 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add and Contact Support stay disabled until their flows
-    // exist: a menu entry that does nothing would mislead.
-    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
+    // Contact Support stays disabled until its flow exists: a menu entry
+    // that does nothing would mislead.
+    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), true);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
     add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), true);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
@@ -339,10 +339,47 @@ void CTervalaprouiDlg::ShowExistingNetworks()
         m_existingWizard->activateWindow();
         return;
     }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
     CExistingWizard wizard(isVisible() ? this : nullptr);
     m_existingWizard = &wizard;
     wizard.DoModal();
     m_existingWizard.clear();
+}
+
+void CTervalaprouiDlg::AddNetwork()
+{
+    if (m_addWizard) {
+        m_addWizard->raise();
+        m_addWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CInviterWizard wizard(isVisible() ? this : nullptr);
+    m_addWizard = &wizard;
+    const int result = wizard.DoModal();
+    m_addWizard.clear();
+    if (result != QDialog::Accepted || m_ended)
+        return;
+
+    // A Remote Assistance network carries its own session type and the
+    // invitation for the helper; every other one the page's type and no data
+    // (a null buffer: the request then has no data parameters at all).
+    QString sessionType = wizard.SessionTypeText();
+    QByteArray appData;
+    CRemoteAccess::Prepared prepared;
+    if (CRemoteAccess::PrepareRemoteAssistance(wizard.SessionName(), wizard.NickName(),
+                                               wizard.Password(), prepared)) {
+        sessionType = prepared.sessionType;
+        appData = prepared.appData;
+    }
+    m_serviceProxy.CreateInvitation(wizard.NickName(), wizard.Password(), wizard.SessionName(),
+                                    sessionType, wizard.Expiry(), wizard.InvitationPath(), appData);
 }
 
 void CTervalaprouiDlg::OnCommand(int id)
@@ -374,14 +411,16 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDC_JOIN:
         JoinNetworkFromFile(QString());
         break;
+    case IDM_ADD_NETWORK:
+    case IDC_ADD:
+        AddNetwork();
+        break;
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
         ShowExistingNetworks();
         break;
-    case IDM_ADD_NETWORK:
-    case IDC_ADD:
     case IDM_CONTACT_SUPPORT:
-        // Disabled until their flows exist.
+        // Disabled until its flow exists.
         break;
     default:
         break;
@@ -424,6 +463,8 @@ void CTervalaprouiDlg::EndDialog(int result)
     m_expiryReminder.Stop();
     if (m_existingWizard)
         m_existingWizard->reject();
+    if (m_addWizard)
+        m_addWizard->reject();
     emit ended(result);
 }
 
@@ -490,12 +531,18 @@ int CTervalaprouiDlg::PostCreateInvitationStatus(const QString& firstString, lon
                                                  const QString& errorText)
 {
     Q_UNUSED(firstString);
-    m_appData.clear();
+    // Released before a box opens: its loop may already receive the data of
+    // the next command.
+    m_appData = QByteArray();
+    QWidget* owner = isVisible() ? this : nullptr;
     if (success) {
-        Prompter::information(isVisible() ? this : nullptr, LoadString(IDS_INVITATION_CREATED));
+        Prompter::information(owner, LoadString(IDS_INVITATION_CREATED));
         return 1;
     }
-    Prompter::error(isVisible() ? this : nullptr, errorText);
+    // The user waits for a file that will not come: a failure is always
+    // told, in the service's words when it gave any.
+    Prompter::error(owner,
+                    errorText.isEmpty() ? LoadString(IDS_INVITATION_NOT_CREATED) : errorText);
     return 0;
 }
 

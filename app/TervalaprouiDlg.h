@@ -24,6 +24,7 @@ class QToolButton;
 class QAction;
 class CJoinerWizard;
 class CExistingWizard;
+class CInviterWizard;
 
 // The program's one window and its hub: owns the service link, the tree of
 // networks and the tray icon, and carries out the commands of the menus, the
@@ -76,6 +77,9 @@ public:
     // Existing Networks: list, delete and re-export the networks created
     // here; works without the service.
     void ShowExistingNetworks();
+    // Add Network: the wizard, then the request to the service, which writes
+    // the invitation file and reports later as a create status.
+    void AddNetwork();
 
     void OnCommand(int id);
     void EndDialog(int result);
@@ -154,6 +158,8 @@ private:
     // Networks created here that end within a day: a notification from the
     // tray, so their creator can invite people again in time.
     CExpiryReminder m_expiryReminder;
+    // The Add Network wizard while it is open, likewise.
+    QPointer<CInviterWizard> m_addWizard;
 
     CCommandLine m_commandLine;
     bool m_ended = false;

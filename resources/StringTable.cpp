@@ -65,6 +65,8 @@ constexpr Entry kStrings[] = {
     {149, u"<Give a small brief about the issue here. Our support team will get back to you for "
           u"further assistance in the provided E-mail address>"},
     {150, u"Password should be at least six (6) characters long."},
+    {170, u"No session type is defined yet. Use Add New Session to add one, then press Next."},
+    {171, u"The network could not be created; the service gave no reason."},
     {10001, u"File creation failed for writing"},
     {10002, u"Failed to open file"},
     {10003, u"Invalid password or corrupted invitation file"},
