@@ -9,9 +9,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 constexpr quint32 IDS_EXE_FILTER = 118;
@@ -27,10 +30,20 @@ QRect dlu(int x, int y, int w, int h)
     return QRect(x * 6 / 4, y * 13 / 8, w * 6 / 4, h * 13 / 8);
 }
 
-QLabel* label(QWidget* parent, const QString& text, const QRect& where)
+// The template's label widths fit the narrow font it was drawn for; here a
+// label reaches up to the field it names. Its blanks before the colon line the
+// colons up in that font; in a wider one they give way, one by one, until the
+// colon fits.
+QLabel* label(QWidget* parent, const QString& text, const QRect& where, int fieldLeft)
 {
-    auto* item = new QLabel(text, parent);
-    item->setGeometry(where);
+    auto* item = new QLabel(parent);
+    const int width = std::max(where.width(), fieldLeft - where.x() - 4);
+    const QFontMetrics metrics(item->font());
+    QString shown = text;
+    while (metrics.horizontalAdvance(shown) > width && shown.contains(QStringLiteral("  :")))
+        shown.remove(shown.indexOf(QStringLiteral("  :")), 1);
+    item->setText(shown);
+    item->setGeometry(where.x(), where.y(), width, where.height() + 4);
     return item;
 }
 } // namespace
@@ -43,20 +56,28 @@ CCustomSessionDlg::CCustomSessionDlg(QWidget* parent) : QDialog(parent)
     // shown or cut off by the window's height.
     setFixedWidth(dlu(0, 0, 262, 0).width());
 
-    auto* nameLabel = label(this, QStringLiteral("Session name             :"), dlu(19, 18, 73, 8));
+    auto* nameLabel = label(this, QStringLiteral("Session name             :"), dlu(19, 18, 73, 8),
+                            dlu(107, 0, 0, 0).x());
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("sessionNameEdit"));
     m_nameEdit->setAccessibleName(QStringLiteral("Session name"));
     m_nameEdit->setGeometry(dlu(107, 19, 135, 12));
     nameLabel->setBuddy(m_nameEdit);
 
-    auto* portLabel = label(this, QStringLiteral("Port information         :"), dlu(19, 48, 73, 8));
+    auto* portLabel = label(this, QStringLiteral("Port information         :"), dlu(19, 48, 73, 8),
+                            dlu(107, 0, 0, 0).x());
     m_portEdit = new QLineEdit(this);
     m_portEdit->setObjectName(QStringLiteral("portEdit"));
     m_portEdit->setAccessibleName(QStringLiteral("Port information"));
     m_portEdit->setGeometry(dlu(107, 48, 135, 12));
     portLabel->setBuddy(m_portEdit);
-    label(this, QStringLiteral("e.g. 80,100,1200-1202"), dlu(166, 67, 76, 8));
+    // Kept flush with the right edge of the port field above it, however wide
+    // the font draws it.
+    const QRect portField = m_portEdit->geometry();
+    auto* example = new QLabel(QStringLiteral("e.g. 80,100,1200-1202"), this);
+    example->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    example->setGeometry(QRect(portField.x(), dlu(0, 67, 0, 0).y(), portField.width(),
+                               dlu(0, 0, 0, 8).height() + 4));
 
     m_addButton = new QPushButton(QStringLiteral("Add"), this);
     m_addButton->setObjectName(QStringLiteral("addButton"));
@@ -68,8 +89,8 @@ CCustomSessionDlg::CCustomSessionDlg(QWidget* parent) : QDialog(parent)
     m_advancedButton->setAutoDefault(false);
     m_advancedButton->setGeometry(dlu(188, 84, 54, 12));
 
-    auto* applicationLabel =
-        label(this, QStringLiteral("Application name        :"), dlu(21, 107, 74, 8));
+    auto* applicationLabel = label(this, QStringLiteral("Application name        :"),
+                                   dlu(21, 107, 74, 8), dlu(109, 0, 0, 0).x());
     m_applications = new QComboBox(this);
     m_applications->setObjectName(QStringLiteral("applicationList"));
     m_applications->setAccessibleName(QStringLiteral("Application name"));
@@ -83,6 +104,21 @@ CCustomSessionDlg::CCustomSessionDlg(QWidget* parent) : QDialog(parent)
     m_browseButton->setAccessibleName(QStringLiteral("Browse for an application"));
     m_browseButton->setAutoDefault(false);
     m_browseButton->setGeometry(dlu(188, 131, 54, 12));
+
+    // Buttons keep their right edges; a font wider than the template's grows
+    // them to the left rather than cutting their captions.
+    for (QPushButton* button : {m_addButton, m_advancedButton, m_browseButton}) {
+        QRect area = button->geometry();
+        QString longest = button->text();
+        if (button == m_advancedButton)
+            longest =
+                std::max(LoadString(IDS_ADVANCED_MORE), LoadString(IDS_ADVANCED_LESS),
+                         [](const QString& a, const QString& b) { return a.size() < b.size(); });
+        const int wanted = button->fontMetrics().horizontalAdvance(longest) + 16;
+        if (wanted > area.width())
+            area.setLeft(area.right() + 1 - wanted);
+        button->setGeometry(area);
+    }
 
     connect(m_addButton, &QPushButton::clicked, this, &CCustomSessionDlg::OnAdd);
     connect(m_advancedButton, &QPushButton::clicked, this, &CCustomSessionDlg::OnAdvanced);
