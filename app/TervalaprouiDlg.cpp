@@ -240,7 +240,7 @@ bool CTervalaprouiDlg::OnInitDialog()
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
     m_expiryReminder.SetNotifier([this](const QString& title, const QString& text) {
-        if (!m_trayIcon.ShowBalloon(text, title))
+        if (!m_trayIcon.ShowBalloon(text, title, QSystemTrayIcon::Warning))
             return false;
         DebugDump::Write(QStringLiteral("reminder.txt"), text);
         return true;

@@ -1,5 +1,6 @@
 #include "wizards/ExistingInvitationPage.h"
 
+#include "foundation/DebugDump.h"
 #include "invitations/Certificate.h"
 #include "invitations/InvitationInfo.h"
 #include "resources/StringTable.h"
@@ -214,6 +215,7 @@ void CExistingInvitationPage::OnSelectionChange(int index)
         m_remainingLabel->clear();
         m_remainingIcon->setVisible(false);
         m_remainingMarked = false;
+        dump();
         return;
     }
     m_expiryText = m_expiryTexts.at(index);
@@ -227,6 +229,21 @@ void CExistingInvitationPage::OnSelectionChange(int index)
         m_remainingMarked ? QStringLiteral("QLabel { color: #b00020; font-weight: bold; }")
                           : QString());
     m_remainingIcon->setVisible(m_remainingMarked);
+    dump();
+}
+
+void CExistingInvitationPage::dump() const
+{
+    if (!DebugDump::Enabled())
+        return;
+    QString text;
+    for (int i = 0; i < m_combo->count(); ++i)
+        text += m_combo->itemText(i) + u'\n';
+    text += QStringLiteral("selected: %1\nexpires: %2\nremaining: %3%4\n")
+                .arg(QString::number(m_combo->currentIndex()), m_expiryEdit->text(),
+                     m_remainingLabel->text(),
+                     m_remainingMarked ? QStringLiteral(" (marked)") : QString());
+    DebugDump::Write(QStringLiteral("existing.txt"), text);
 }
 
 void CExistingInvitationPage::OnDelete()

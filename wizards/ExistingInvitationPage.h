@@ -84,6 +84,8 @@ private:
     void onScanDone();
     void showProgress();
     void setBusy(bool busy);
+    // What the page shows, for checks from outside the program.
+    void dump() const;
 
     QComboBox* m_combo = nullptr;
     QPushButton* m_deleteButton = nullptr;
