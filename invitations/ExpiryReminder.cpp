@@ -127,6 +127,9 @@ CExpiryReminder::CExpiryReminder(QObject* parent)
     : QObject(parent), m_cache(std::make_shared<Cache>())
 {
     m_timer.setSingleShot(true);
+    // A coarse timer may fire minutes late on an hour's interval; the check
+    // planned for a network's last day should come when it is due.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CExpiryReminder::CheckNow);
     connect(&m_watcher, &QFutureWatcher<CStoredScanResult>::finished, this,
             &CExpiryReminder::onCheckDone);

@@ -62,7 +62,6 @@ CStoredScanResult Scan(const Progress& progress, bool deleteExpired)
             .entryList({QStringLiteral("*") + kCertSuffix},
                        QDir::Files | QDir::Hidden | QDir::CaseSensitive, QDir::Unsorted);
     const int total = static_cast<int>(files.size());
-    const std::uint64_t now = FileTime::Now();
     for (int i = 0; i < total; ++i) {
         if (progress && !progress(i, total)) {
             result.stopped = true;
@@ -86,9 +85,9 @@ CStoredScanResult Scan(const Progress& progress, bool deleteExpired)
             result.unreadable << fileName;
             continue;
         }
-        // The flag reflects the moment of reading; the clock is read once so
-        // that the whole list agrees on what "expired" means.
-        if (info.IsExpired() || info.GetExpiry() <= now) {
+        // Only a certificate known to have ended costs its file: one whose
+        // end cannot be read is listed rather than lost.
+        if (info.IsExpired()) {
             if (deleteExpired && info.DeleteStoredInvitation(name))
                 result.deleted << name;
             continue;

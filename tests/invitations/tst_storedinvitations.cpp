@@ -383,7 +383,8 @@ void TestStoredInvitations::reminderOncePerDayAndOnlyWhenShown()
     QVERIFY(shown.isEmpty());
     QCOMPARE(ToldOn(QStringLiteral("Soon-0001")), QStringLiteral("-"));
     // The next check comes within the hour.
-    QVERIFY(reminder.RemainingTimeMs() > 0 && reminder.RemainingTimeMs() <= 3600 * 1000);
+    QVERIFY2(reminder.RemainingTimeMs() > 0 && reminder.RemainingTimeMs() <= 3600 * 1000,
+             qPrintable(QString::number(reminder.RemainingTimeMs())));
 
     trayThere = true;
     reminder.CheckNow();
