@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QThreadPool>
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -168,6 +170,8 @@ void CExpiryReminder::CheckNow()
     QThreadPool::globalInstance()->start([promise, cache] {
         promise->addResult(ReadNetworks(*cache, *promise));
         promise->finish();
+        // No OpenSSL state of this task stays with the pool's thread.
+        OPENSSL_thread_stop();
     });
     m_watcher.setFuture(future);
 }

@@ -10,6 +10,8 @@
 #include <QPromise>
 #include <QThreadPool>
 
+#include <openssl/crypto.h>
+
 #include <memory>
 #include <utility>
 
@@ -119,6 +121,9 @@ QFuture<CStoredScanResult> StartScan(bool deleteExpired)
             deleteExpired);
         promise->addResult(std::move(result));
         promise->finish();
+        // The pool's threads are not ours: they keep no OpenSSL state of
+        // this task (its error queue would outlive the library at exit).
+        OPENSSL_thread_stop();
     });
     return future;
 }

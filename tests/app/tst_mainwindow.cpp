@@ -1076,7 +1076,7 @@ void TestMainWindow::addNetworkSendsCreate()
     // No application data: the message carried no data parameters at all.
     QVERIFY(request.appData.isNull());
 
-    const Prompter::Record& box = Prompter::history().first();
+    const Prompter::Record box = Prompter::history().first();
     QCOMPARE(box.icon, created ? Prompter::Icon::Information : Prompter::Icon::Error);
     QCOMPARE(box.text, created ? QStringLiteral("Network invitation file is created successfully.")
                                : QStringLiteral("The disk is full"));

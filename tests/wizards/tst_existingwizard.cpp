@@ -642,28 +642,29 @@ void TestExistingWizard::thousandStoredInvitations()
     }
 
     // Let it finish: all listed. Delete reads again with the page's own
-    // progress, Next held back meanwhile.
+    // progress, Next held back meanwhile; closing the wizard then leaves the
+    // reading behind without waiting for it.
     CExistingWizard wizard;
     int count = 0;
     bool nextHeldBack = false;
     bool barShown = false;
+    QString deleted;
     whenShown(wizard, [&] {
         CExistingInvitationPage* page = wizard.ListPage();
         count = page->NetworkCombo()->count();
+        deleted = page->SubjectNames().value(0);
         page->DeleteButton()->click();
         nextHeldBack = page->IsFilling() && !wizard.button(QWizard::NextButton)->isEnabled() &&
                        !page->DeleteButton()->isEnabled();
         barShown = QTest::qWaitFor([page] { return page->ProgressBar()->isVisible(); }, 60000);
-        QVERIFY(waitFilled(page));
-        QCOMPARE(page->NetworkCombo()->count(), 999);
-        QVERIFY(!page->ProgressBar()->isVisible());
-        QVERIFY(wizard.button(QWizard::NextButton)->isEnabled());
         wizard.reject();
     });
     QCOMPARE(wizard.DoModal(), int(QDialog::Rejected));
     QCOMPARE(count, 1000);
     QVERIFY(nextHeldBack);
     QVERIFY(barShown);
+    QVERIFY(!deleted.isEmpty());
+    QVERIFY(!QFileInfo::exists(StoredPath(deleted)));
 }
 
 QTEST_MAIN(TestExistingWizard)
