@@ -141,7 +141,11 @@ void BM_BarePkcs12Parse(benchmark::State& state)
 
 BENCHMARK(BM_ReadStoredInvitations)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanForTheList)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FillExistingList)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The reading runs on a pool thread: the CPU column counts the whole process.
+BENCHMARK(BM_FillExistingList)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 BENCHMARK(BM_BarePkcs12Parse)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
