@@ -8,6 +8,7 @@
 #include "skin/Pictures.h"
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
+#include "support/ContactSupportDlg.h"
 #include "wizards/ExistingWizard.h"
 #include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
@@ -20,6 +21,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include <utility>
@@ -32,6 +34,8 @@ constexpr quint32 IDS_CONNECTING = 123;
 constexpr quint32 IDS_RESOLVING = 130;
 constexpr quint32 IDS_TRAY_TOOLTIP = 124;
 constexpr quint32 IDS_APP_TITLE = 57344;
+constexpr quint32 IDS_JOIN_LINK_LOST = 10203;
+constexpr quint32 IDS_CREATE_LINK_LOST = 10204;
 
 std::optional<bool>& trayOverride()
 {
@@ -68,6 +72,8 @@ CTervalaprouiDlg::CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* par
     setFixedSize(dlu(0, 0, 216, 296).size());
     connect(&m_trayIcon, &CTrayNotifyIcon::command, this, &CTervalaprouiDlg::OnCommand);
     connect(&m_networks, &COnlineUsersFeed::changed, this, &CTervalaprouiDlg::onNetworksChanged);
+    m_serviceProxy.SetLinkObserver(
+        [this](const CIPCCommandHandler::LinkEvent& event) { onServiceLink(event); });
 }
 
 CTervalaprouiDlg::~CTervalaprouiDlg()
@@ -169,15 +175,13 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Contact Support stays disabled until its flow exists: a menu entry
-    // that does nothing would mislead.
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), true);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
     add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), true);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
-    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), false);
+    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
     add(help, IDM_ABOUT, QStringLiteral("&About"), true);
     // Above the buttons, below the area the skin keeps for its picture.
     m_menuBar->setGeometry(dlu(18, 50, 181, 12));
@@ -330,6 +334,10 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
     m_progress.Advance(IDS_RESOLVING);
     m_serviceProxy.JoinInvitation(wizard.NickName(), wizard.InvitationPath(), wizard.Password());
     m_progress.Advance(IDS_CONNECTING);
+    // With the service down the request went nowhere: no answer will close
+    // the progress window.
+    if (!m_serviceProxy.IsLinkUp())
+        endUnansweredRequests(1, 0, m_serviceProxy.GetErrorText());
 }
 
 void CTervalaprouiDlg::ShowExistingNetworks()
@@ -411,6 +419,12 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDC_JOIN:
         JoinNetworkFromFile(QString());
         break;
+    case IDM_CONTACT_SUPPORT: {
+        // Needs only the log file and the network: works with the service down.
+        CContactSupportDlg support(isVisible() ? this : nullptr);
+        support.DoModal();
+        break;
+    }
     case IDM_ADD_NETWORK:
     case IDC_ADD:
         AddNetwork();
@@ -418,9 +432,6 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
         ShowExistingNetworks();
-        break;
-    case IDM_CONTACT_SUPPORT:
-        // Disabled until its flow exists.
         break;
     default:
         break;
@@ -580,4 +591,52 @@ int CTervalaprouiDlg::PostInvitationAppData(const QByteArray& data)
 {
     m_appData = QByteArray(data.constData(), data.size());
     return 1;
+}
+
+void CTervalaprouiDlg::onServiceLink(const CIPCCommandHandler::LinkEvent& event)
+{
+    if (m_ended)
+        return;
+    switch (event.kind) {
+    case CIPCCommandHandler::LinkEvent::Lost:
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(QStringLiteral("Service link lost: ") + event.reason);
+        endUnansweredRequests(event.joinsLost, event.createsLost, event.reason);
+        break;
+    case CIPCCommandHandler::LinkEvent::Down:
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(QStringLiteral("Service not reachable, retrying: ") + event.reason);
+        m_trayIcon.ShowServiceDown(event.firstOfOutage);
+        // A service that stopped cleanly has withdrawn its networks.
+        m_networks.Refresh();
+        break;
+    case CIPCCommandHandler::LinkEvent::Restored:
+        m_trayIcon.ShowServiceReachable();
+        // A restarted service must learn that a user interface is there; its
+        // answer (the status) restores the icon.
+        m_serviceProxy.PostUINotify();
+        break;
+    }
+}
+
+void CTervalaprouiDlg::endUnansweredRequests(int joins, int creates, const QString& reason)
+{
+    QStringList texts;
+    // An open progress window waits for a join's outcome that will not come.
+    if (joins > 0 || m_progress.HasWindow()) {
+        m_progress.DestroyWindow();
+        m_appData.clear();
+        texts << LoadString(IDS_JOIN_LINK_LOST);
+    }
+    if (creates > 0)
+        texts << LoadString(IDS_CREATE_LINK_LOST);
+    for (QString& text : texts) {
+        if (!reason.isEmpty())
+            text += QStringLiteral("\n\n") + reason;
+        // From the event loop: the link's handling must not wait for the user.
+        QTimer::singleShot(0, this, [this, text] {
+            if (!m_ended)
+                Prompter::error(isVisible() ? this : nullptr, text);
+        });
+    }
 }
