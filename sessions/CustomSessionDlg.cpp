@@ -130,19 +130,12 @@ CCustomSessionDlg::CCustomSessionDlg(QWidget* parent) : QDialog(parent)
     setTabOrder(m_applications, m_browseButton);
 
     ShowAdvanced(false);
+    // Its size is final now; placed before it is first shown, it never
+    // appears anywhere else first.
+    CenterOnDesktop(this);
 }
 
 CCustomSessionDlg::~CCustomSessionDlg() = default;
-
-void CCustomSessionDlg::showEvent(QShowEvent* event)
-{
-    // Placed once, when first shown: the size is final only now.
-    if (!m_placed) {
-        CenterOnDesktop(this);
-        m_placed = true;
-    }
-    QDialog::showEvent(event);
-}
 
 void CCustomSessionDlg::ShowAdvanced(bool expand)
 {

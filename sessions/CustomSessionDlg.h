@@ -50,9 +50,6 @@ public:
     void OnBrowse();
     void OnAdd();
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     QLineEdit* m_nameEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
@@ -62,5 +59,4 @@ private:
     QComboBox* m_applications = nullptr;
     QString m_sessionName;
     QString m_sessionTypeText;
-    bool m_placed = false;
 };
