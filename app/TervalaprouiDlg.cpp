@@ -9,6 +9,7 @@
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
 #include "support/ContactSupportDlg.h"
+#include "wizards/ExistingWizard.h"
 #include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
@@ -134,8 +135,6 @@ void CTervalaprouiDlg::buildWidgets()
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
         button->setToolTip(button->accessibleName());
-        // The flow behind Existing is not part of this program yet.
-        button->setEnabled(button != m_existingButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -176,11 +175,9 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Existing stays disabled until its flow exists: a menu entry that does
-    // nothing would mislead.
     add(file, IDM_ADD_NETWORK, tr("&Add Network"), true);
     add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), false);
+    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), true);
     add(file, IDM_REFRESH, tr("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     add(file, IDM_EXIT, tr("E&xit"), true);
@@ -246,6 +243,13 @@ bool CTervalaprouiDlg::OnInitDialog()
     // Without any tray host the icon still exists and docks as soon as one
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
+    m_expiryReminder.SetNotifier([this](const QString& title, const QString& text) {
+        if (!m_trayIcon.ShowBalloon(text, title, QSystemTrayIcon::Warning))
+            return false;
+        DebugDump::Write(QStringLiteral("reminder.txt"), text);
+        return true;
+    });
+    m_expiryReminder.Start();
 
     m_serviceProxy.PostUINotify();
 
@@ -336,6 +340,23 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
         endUnansweredRequests(1, 0, m_serviceProxy.GetErrorText());
 }
 
+void CTervalaprouiDlg::ShowExistingNetworks()
+{
+    if (m_existingWizard) {
+        m_existingWizard->raise();
+        m_existingWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CExistingWizard wizard(isVisible() ? this : nullptr);
+    m_existingWizard = &wizard;
+    wizard.DoModal();
+    m_existingWizard.clear();
+}
+
 void CTervalaprouiDlg::AddNetwork()
 {
     if (m_addWizard) {
@@ -413,7 +434,7 @@ void CTervalaprouiDlg::OnCommand(int id)
         break;
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
-        // Disabled until its flow exists.
+        ShowExistingNetworks();
         break;
     default:
         break;
@@ -453,6 +474,9 @@ void CTervalaprouiDlg::EndDialog(int result)
     m_progress.DestroyWindow();
     if (m_joinWizard)
         m_joinWizard->reject();
+    m_expiryReminder.Stop();
+    if (m_existingWizard)
+        m_existingWizard->reject();
     if (m_addWizard)
         m_addWizard->reject();
     emit ended(result);

@@ -140,6 +140,32 @@ constexpr Entry kStrings[] = {
                 "StringTable",
                 "the service socket belongs to a process of another user (uid %1); only root or "
                 "this user may serve it")},
+    {20101, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "These stored network invitations could not be read. They were left as they are:")},
+    {20102, QT_TRANSLATE_NOOP("StringTable", "Reading the stored network invitations...")},
+    {20103, QT_TRANSLATE_NOOP("StringTable", "expires in %1")},
+    {20104, QT_TRANSLATE_NOOP("StringTable", "has expired")},
+    {20105, QT_TRANSLATE_NOOP("StringTable", "less than a minute")},
+    {20106, QT_TRANSLATE_NOOP("StringTable", "1 minute")},
+    {20107, QT_TRANSLATE_NOOP("StringTable", "%1 minutes")},
+    {20108, QT_TRANSLATE_NOOP("StringTable", "1 hour")},
+    {20109, QT_TRANSLATE_NOOP("StringTable", "%1 hours")},
+    {20110, QT_TRANSLATE_NOOP("StringTable", "%1 days")},
+    {20111, QT_TRANSLATE_NOOP("StringTable", "Expires within 24 hours")},
+    {20112, QT_TRANSLATE_NOOP("StringTable", "Network expiring soon")},
+    {20113,
+     QT_TRANSLATE_NOOP(
+         "StringTable",
+         "The network %1 %2 (%3). Use Existing Networks to invite people again while it lasts.")},
+    {20114, QT_TRANSLATE_NOOP("StringTable", "%1 networks expire within 24 hours: %2. Use Existing "
+                                             "Networks to invite people again while they last.")},
+    {20115, QT_TRANSLATE_NOOP("StringTable", "... and %1 more")},
+    {20116, QT_TRANSLATE_NOOP("StringTable",
+                              "The stored invitation of the network %1 could not be deleted.")},
+    {20117, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "The network %1 has expired in the meantime. No invitation file was written.")},
     {32772, QT_TRANSLATE_NOOP("StringTable", "Add Network")},
     {32774, QT_TRANSLATE_NOOP("StringTable", "Join Network")},
     {32775, QT_TRANSLATE_NOOP("StringTable", "Exit")},

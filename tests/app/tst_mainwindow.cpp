@@ -2,6 +2,8 @@
 #include "app/TervalaprouiDlg.h"
 #include "foundation/Paths.h"
 #include "invitations/Certificate.h"
+#include "invitations/ExpiryReminder.h"
+#include "invitations/InvitationInfo.h"
 #include "sessions/SessionTypeCatalog.h"
 #include "skin/FileDialogs.h"
 #include "skin/Prompter.h"
@@ -9,6 +11,7 @@
 #include "standin/StandinService.h"
 #include "tests/app/SectionWriter.h"
 #include "tests/support/TestEnvironment.h"
+#include "wizards/ExistingWizard.h"
 #include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
@@ -24,6 +27,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -68,6 +72,41 @@ void whenInviterShown(QObject* context, std::function<void(CInviterWizard*)> act
             wizard->reject();
     });
     timer->start();
+}
+
+// Runs act from inside the Existing Networks wizard's modal loop once it is up.
+void whenExistingShown(QObject* context, std::function<void(CExistingWizard*)> act)
+{
+    auto* timer = new QTimer(context);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, act] {
+        auto* wizard = qobject_cast<CExistingWizard*>(QApplication::activeModalWidget());
+        if (!wizard || !wizard->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(wizard);
+        if (QTest::currentTestFailed() && wizard->isVisible())
+            wizard->reject();
+    });
+    timer->start();
+}
+
+// A network created through the stand-in's authority, ending after seconds.
+QString createNetwork(const QString& displayName, qint64 seconds, const QString& file)
+{
+    CInvitationAuthority authority;
+    CInvitationAuthority::NewNetwork request;
+    request.nickname = QStringLiteral("Ann");
+    request.sessionName = displayName;
+    request.expiry = std::uint64_t(std::int64_t(FileTime::Now()) + seconds * 10'000'000LL);
+    request.path = file;
+    request.password = QStringLiteral("first1");
+    CInvitationAuthority::Network network;
+    QString error;
+    if (!authority.CreateNetwork(request, network, error))
+        qWarning("create failed: %s", qPrintable(error));
+    return network.networkName;
 }
 
 void finishWizard(CJoinerWizard* wizard, const QString& nickName, const QString& password)
@@ -127,6 +166,9 @@ private slots:
     void addNetworkSendsCreate();
     void cancelledAddSendsNothing();
     void addNetworkEndsWhenTheServiceGoes();
+    void existingNetworksFromTheWindow_data();
+    void existingNetworksFromTheWindow();
+    void networkEndingSoonNotifiedFromTheTray();
     void serviceGoesAwayAndComesBack();
     void joinInProgressEndsWhenTheServiceGoes();
     void unsolicitedAnswersStartNothing();
@@ -502,13 +544,13 @@ void TestMainWindow::commandsAndAccessibility()
     for (const auto& [id, enabled] :
          QList<std::pair<int, bool>>{{CTervalaprouiDlg::IDC_ADD, true},
                                      {CTervalaprouiDlg::IDC_JOIN, true},
-                                     {CTervalaprouiDlg::IDC_EXISTING, false}}) {
+                                     {CTervalaprouiDlg::IDC_EXISTING, true}}) {
         QVERIFY(dlg.Button(id));
         QCOMPARE(dlg.Button(id)->isEnabled(), enabled);
     }
     const QList<std::pair<int, bool>> entries = {{CTervalaprouiDlg::IDM_ADD_NETWORK, true},
                                                  {CTervalaprouiDlg::IDM_JOIN_NETWORK, true},
-                                                 {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, false},
+                                                 {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, true},
                                                  {CTervalaprouiDlg::IDM_REFRESH, true},
                                                  {CTervalaprouiDlg::IDM_EXIT, true},
                                                  {CTervalaprouiDlg::IDM_CONTACT_SUPPORT, true},
@@ -1071,6 +1113,111 @@ void TestMainWindow::cancelledAddSendsNothing()
     QCOMPARE(commandCount(CREATE_INVITATION), 0);
     QVERIFY(Prompter::history().isEmpty());
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::existingNetworksFromTheWindow_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addRow("button") << int(CTervalaprouiDlg::IDC_EXISTING);
+    QTest::addRow("File menu") << int(CTervalaprouiDlg::IDM_EXISTING_NETWORKS);
+}
+
+void TestMainWindow::existingNetworksFromTheWindow()
+{
+    QFETCH(int, command);
+    const auto clearStore =
+        qScopeGuard([] { QDir(Paths::LocalStoreFolder()).removeRecursively(); });
+    QDir(Paths::LocalStoreFolder()).removeRecursively();
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    auto run = [&dlg, command] {
+        if (command == CTervalaprouiDlg::IDC_EXISTING)
+            dlg.Button(command)->click();
+        else
+            dlg.Action(command)->trigger();
+    };
+
+    // Nothing created yet: the message instead of the wizard.
+    bool shown = false;
+    whenExistingShown(this, [&](CExistingWizard* wizard) {
+        shown = true;
+        wizard->reject();
+    });
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    run();
+    QVERIFY(!shown);
+    QCOMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().text,
+             QStringLiteral("All network invitations are expired or no invitation is created."));
+    qDeleteAll(findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly));
+
+    // A network made here is listed, in a wizard over the window; the
+    // service is not asked anything.
+    const QString name =
+        createNetwork(QStringLiteral("Design Team"), 3 * 86400,
+                      QDir(m_env->root()).filePath(QStringLiteral("e.Tervalapro")));
+    QVERIFY(!name.isEmpty());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    const qsizetype before = m_commands->size();
+    QStringList listed;
+    QWidget* owner = nullptr;
+    whenExistingShown(this, [&](CExistingWizard* wizard) {
+        listed = wizard->ListPage()->SubjectNames();
+        owner = wizard->parentWidget();
+        // A second request while it is open brings it forward instead.
+        dlg.OnCommand(CTervalaprouiDlg::IDM_EXISTING_NETWORKS);
+        QCOMPARE(QApplication::activeModalWidget(), wizard);
+        wizard->reject();
+    });
+    run();
+    QCOMPARE(listed, QStringList{name});
+    QCOMPARE(owner, &dlg);
+    QCOMPARE(Prompter::history().size(), 1);
+    // Give a stray request the time to arrive before concluding none was sent.
+    dlg.OnLSPNotify(7);
+    QTRY_COMPARE(commandCount(LSP_NOTIFY), 1);
+    QCOMPARE(m_commands->size(), before + 1);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::networkEndingSoonNotifiedFromTheTray()
+{
+    const auto clearStore = qScopeGuard([] {
+        QDir(Paths::LocalStoreFolder()).removeRecursively();
+        std::unique_ptr<QSettings> settings(Settings::NewUserStore());
+        settings->remove(QLatin1String(CExpiryReminder::kSettingsGroup));
+    });
+    QDir(Paths::LocalStoreFolder()).removeRecursively();
+    const QString soon =
+        createNetwork(QStringLiteral("Design Team"), 5 * 3600 + 600,
+                      QDir(m_env->root()).filePath(QStringLiteral("s.Tervalapro")));
+    createNetwork(QStringLiteral("Games"), 5 * 86400,
+                  QDir(m_env->root()).filePath(QStringLiteral("g.Tervalapro")));
+    CInvitationInfo info;
+    QVERIFY(info.ReadInvitationFile(
+        QDir(Paths::LocalStoreFolder()).filePath(soon + QStringLiteral(".cert"))));
+    const QString text = QStringLiteral("The network Design Team expires in 5 hours (%1). Use "
+                                        "Existing Networks to invite people again while it lasts.")
+                             .arg(info.GetExpiryText());
+    {
+        // Started in the tray: the reminder needs no window.
+        CCommandLine startup;
+        startup.startup = true;
+        CTervalaprouiDlg dlg{startup};
+        QVERIFY(dlg.Start());
+        QTRY_COMPARE(dlg.TrayIcon().BalloonCount(), 1);
+        QCOMPARE(dlg.TrayIcon().LastBalloonTitle(), QStringLiteral("Network expiring soon"));
+        QCOMPARE(dlg.TrayIcon().LastBalloonText(), text);
+        QCOMPARE(dump(QStringLiteral("reminder.txt")), text);
+        dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+    }
+    // Once a day: the next start the same day says nothing.
+    CTervalaprouiDlg again{CCommandLine()};
+    QSignalSpy checked(&again.ExpiryReminder(), &CExpiryReminder::checked);
+    QVERIFY(again.Start());
+    QTRY_COMPARE(checked.size(), 1);
+    QCOMPARE(again.TrayIcon().BalloonCount(), 0);
+    again.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
 void TestMainWindow::serviceGoesAwayAndComesBack()
