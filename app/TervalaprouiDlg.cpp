@@ -12,6 +12,8 @@
 #include "skin/SkinButton.h"
 #include "skin/WindowPlacement.h"
 #include "support/ContactSupportDlg.h"
+#include "wizards/ExistingWizard.h"
+#include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAction>
@@ -28,6 +30,7 @@
 
 namespace {
 constexpr quint32 IDS_INVITATION_CREATED = 109;
+constexpr quint32 IDS_INVITATION_NOT_CREATED = 171;
 constexpr quint32 IDS_JOIN_SUCCEEDED = 110;
 constexpr quint32 IDS_CONNECTING = 123;
 constexpr quint32 IDS_RESOLVING = 130;
@@ -156,8 +159,6 @@ void CTervalaprouiDlg::buildWidgets()
         button->SetTextColor(QColor(0x22, 0x30, 0x3a));
         button->setFont(label);
         button->setToolTip(button->accessibleName());
-        // The flows behind Add and Existing are not part of this program yet.
-        button->setEnabled(button == m_joinButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -205,11 +206,9 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add and Existing stay disabled until their flows exist: a menu entry
-    // that does nothing would mislead.
-    add(file, IDM_ADD_NETWORK, tr("&Add Network"), false);
+    add(file, IDM_ADD_NETWORK, tr("&Add Network"), true);
     add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), false);
+    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), true);
     QAction* refresh = add(file, IDM_REFRESH, tr("&Refresh"), true);
     refresh->setShortcut(QKeySequence::Refresh);
     // The model is never shown: the window carries the shortcut.
@@ -290,6 +289,13 @@ bool CTervalaprouiDlg::OnInitDialog()
     // Without any tray host the icon still exists and docks as soon as one
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
+    m_expiryReminder.SetNotifier([this](const QString& title, const QString& text) {
+        if (!m_trayIcon.ShowBalloon(text, title, QSystemTrayIcon::Warning))
+            return false;
+        DebugDump::Write(QStringLiteral("reminder.txt"), text);
+        return true;
+    });
+    m_expiryReminder.Start();
 
     m_serviceProxy.PostUINotify();
 
@@ -380,6 +386,59 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
         endUnansweredRequests(1, 0, m_serviceProxy.GetErrorText());
 }
 
+void CTervalaprouiDlg::ShowExistingNetworks()
+{
+    if (m_existingWizard) {
+        m_existingWizard->raise();
+        m_existingWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CExistingWizard wizard(isVisible() ? this : nullptr);
+    m_existingWizard = &wizard;
+    wizard.DoModal();
+    m_existingWizard.clear();
+}
+
+void CTervalaprouiDlg::AddNetwork()
+{
+    if (m_addWizard) {
+        m_addWizard->raise();
+        m_addWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CInviterWizard wizard(isVisible() ? this : nullptr);
+    m_addWizard = &wizard;
+    const int result = wizard.DoModal();
+    m_addWizard.clear();
+    if (result != QDialog::Accepted || m_ended)
+        return;
+
+    // A Remote Assistance network carries its own session type and the
+    // invitation for the helper; every other one the page's type and no data
+    // (a null buffer: the request then has no data parameters at all).
+    QString sessionType = wizard.SessionTypeText();
+    QByteArray appData;
+    CRemoteAccess::Prepared prepared;
+    if (CRemoteAccess::PrepareRemoteAssistance(wizard.SessionName(), wizard.NickName(),
+                                               wizard.Password(), prepared)) {
+        sessionType = prepared.sessionType;
+        appData = prepared.appData;
+    }
+    m_serviceProxy.CreateInvitation(wizard.NickName(), wizard.Password(), wizard.SessionName(),
+                                    sessionType, wizard.Expiry(), wizard.InvitationPath(), appData);
+    // With the service down the request went nowhere: no status will come.
+    if (!m_serviceProxy.IsLinkUp())
+        endUnansweredRequests(0, 1, m_serviceProxy.GetErrorText());
+}
+
 void CTervalaprouiDlg::OnCommand(int id)
 {
     switch (id) {
@@ -417,9 +476,11 @@ void CTervalaprouiDlg::OnCommand(int id)
     }
     case IDM_ADD_NETWORK:
     case IDC_ADD:
+        AddNetwork();
+        break;
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
-        // Disabled until their flows exist.
+        ShowExistingNetworks();
         break;
     default:
         break;
@@ -459,6 +520,11 @@ void CTervalaprouiDlg::EndDialog(int result)
     m_progress.DestroyWindow();
     if (m_joinWizard)
         m_joinWizard->reject();
+    m_expiryReminder.Stop();
+    if (m_existingWizard)
+        m_existingWizard->reject();
+    if (m_addWizard)
+        m_addWizard->reject();
     emit ended(result);
 }
 
@@ -510,12 +576,18 @@ int CTervalaprouiDlg::PostCreateInvitationStatus(const QString& firstString, lon
                                                  const QString& errorText)
 {
     Q_UNUSED(firstString);
-    m_appData.clear();
+    // Released before a box opens: its loop may already receive the data of
+    // the next command.
+    m_appData = QByteArray();
+    QWidget* owner = isVisible() ? this : nullptr;
     if (success) {
-        Prompter::information(isVisible() ? this : nullptr, LoadString(IDS_INVITATION_CREATED));
+        Prompter::information(owner, LoadString(IDS_INVITATION_CREATED));
         return 1;
     }
-    Prompter::error(isVisible() ? this : nullptr, errorText);
+    // The user waits for a file that will not come: a failure is always
+    // told, in the service's words when it gave any.
+    Prompter::error(owner,
+                    errorText.isEmpty() ? LoadString(IDS_INVITATION_NOT_CREATED) : errorText);
     return 0;
 }
 
