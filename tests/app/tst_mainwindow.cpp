@@ -557,6 +557,8 @@ void TestMainWindow::aboutBox()
     dlg.Action(CTervalaprouiDlg::IDM_ABOUT)->trigger();
     QCOMPARE(title, QStringLiteral("About Tervala Pro"));
     QCOMPARE(product, QStringLiteral("Tervala Pro 1.0.0.0"));
+    // --version and the box give the same number.
+    QCOMPARE(CCommandLine::VersionText(), QStringLiteral("tervalapro 1.0.0.0\n"));
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
