@@ -19,6 +19,24 @@
 namespace {
 int g_signalPipe[2] = {-1, -1};
 
+constexpr const char* kHelp =
+    "Usage: tervala-standin [--wait-ready]\n"
+    "       tervala-standin ctl <command> [arguments...]\n"
+    "       tervala-standin write-invitation --path P --password W [--nickname N]\n"
+    "                       [--session-type T] [--expiry-days D] [--appdata-file F]\n"
+    "\n"
+    "Stands in for the Tervala service on this machine.\n"
+    "\n"
+    "  (no arguments)    serve the program on <runtime folder>/{3FAB...}.TervalaIPC and\n"
+    "                    print \"ready\" once listening; SIGTERM or Ctrl+C ends it\n"
+    "  ctl <command>     drive the running stand-in; \"ctl help\" lists every command\n"
+    "  write-invitation  write a password-protected invitation file for a new network\n"
+    "                    (no running stand-in needed)\n"
+    "  --help            show this text and exit\n"
+    "\n"
+    "Folders: the runtime folder is $TERVALA_RUNTIME_DIR (default /run/tervala), the\n"
+    "data folder $TERVALA_COMMON_APPDATA/quornix (default /var/lib/quornix).\n";
+
 void onSignal(int)
 {
     const char byte = 1;
@@ -34,8 +52,13 @@ int main(int argc, char* argv[])
         return ControlChannel::runClient(args.mid(2));
     if (args.value(1) == QStringLiteral("write-invitation"))
         return runWriteInvitation(args);
+    if (args.value(1) == QStringLiteral("--help") || args.value(1) == QStringLiteral("-h")) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     if (args.size() > 1 && args.value(1) != QStringLiteral("--wait-ready")) {
-        std::fprintf(stderr, "usage: tervala-standin [ctl <command> [arguments...]]\n");
+        std::fprintf(stderr, "tervala-standin: unknown argument %s\n%s",
+                     qPrintable(args.value(1)), kHelp);
         return 2;
     }
 
