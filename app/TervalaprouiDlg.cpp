@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -173,7 +174,7 @@ void CTervalaprouiDlg::buildMenus()
     // that does nothing would mislead.
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
+    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("&Existing Networks"), false);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
@@ -223,9 +224,7 @@ bool CTervalaprouiDlg::OnInitDialog()
         return false;
     }
 
-    m_font = QFont(QStringLiteral("Verdana"));
-    m_font.setPixelSize(16);
-    m_font.setWeight(QFont::Light); // weight 200
+    m_font = TreeFont();
     // The peer-change watch starts now whether or not the tree is built.
     m_networks.Start();
     m_treeReady = true;
@@ -256,6 +255,19 @@ bool CTervalaprouiDlg::OnInitDialog()
     HandleCommandLine();
     m_initialised = true;
     return true;
+}
+
+QFont CTervalaprouiDlg::TreeFont()
+{
+    QFont font(QStringLiteral("Verdana"));
+    font.setPixelSize(16);
+    // The design's light weight suits Verdana's wide, sturdy strokes; what a
+    // desktop substitutes for it (DejaVu Sans ExtraLight, say) is a hairline
+    // face that is hard to read, so a stand-in face keeps the normal weight.
+    const bool designFace =
+        QFontInfo(font).family().compare(QStringLiteral("Verdana"), Qt::CaseInsensitive) == 0;
+    font.setWeight(designFace ? QFont::Light : QFont::Normal);
+    return font;
 }
 
 bool CTervalaprouiDlg::Start()
@@ -319,7 +331,9 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
     if (result != QDialog::Accepted || m_ended)
         return;
 
-    m_progress.Create(isVisible() ? this : nullptr);
+    // Owned by the main window even while that is hidden, so the window
+    // manager keeps it above the main window when that appears.
+    m_progress.Create(this);
     m_progress.Advance(IDS_RESOLVING);
     m_serviceProxy.JoinInvitation(wizard.NickName(), wizard.InvitationPath(), wizard.Password());
     m_progress.Advance(IDS_CONNECTING);
@@ -336,6 +350,10 @@ void CTervalaprouiDlg::OnCommand(int id)
             show();
         raise();
         activateWindow();
+        // A join started before the window appeared (a file on the command
+        // line) keeps its progress in sight, also without a window manager.
+        if (m_progress.HasWindow())
+            m_progress.Window()->raise();
         break;
     case IDC_HIDE:
         hideToTray();

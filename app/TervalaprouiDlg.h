@@ -100,6 +100,9 @@ public:
     CProgressDlg& ProgressWindow() { return m_progress; }
 
     // Whether a tray host is there (tests force an answer).
+    // The tree's font: the design's light Verdana, or the normal weight of
+    // whatever face stands in for it.
+    static QFont TreeFont();
     static bool TrayAvailable();
     static void SetTrayAvailableForTest(std::optional<bool> available);
 
