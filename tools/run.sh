@@ -45,6 +45,13 @@ if [ -z "${TERVALA_RUN_SKIP_BUILD:-}" ]; then
   say "build finished"
 fi
 
+# The program must at least start before any folder of the machine is made.
+if ! version=$(build/app/tervalapro --version 2>&1); then
+  echo "run.sh: build/app/tervalapro does not start: $version" >&2
+  exit 1
+fi
+say "$version"
+
 # Everything this script starts, ended in reverse order when it exits.
 started_pids=()
 desktop=""
