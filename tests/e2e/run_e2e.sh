@@ -65,7 +65,8 @@ printed() { grep -q -- "$1" "$WORK/run.out" 2>/dev/null; }
 
 step "run.sh without a display starts its own desktop, the stand-in and the program"
 # setsid: run.sh leads its own process group, as in a terminal.
-(cd "$WORK/home" && setsid "${CLEAN[@]}" bash "$SRC/tools/run.sh" >"$WORK/run.out" 2>&1) &
+setsid "${CLEAN[@]}" bash -c 'cd "$1" && exec bash "$2"' _ "$WORK/home" "$SRC/tools/run.sh" \
+  >"$WORK/run.out" 2>&1 &
 run_pid=$!
 wait_until 60 printed "starting the program" || fail "run.sh did not get to the program"
 printed "no display" || fail "run.sh did not say it brings up its own desktop"
@@ -117,7 +118,9 @@ step "Exit ends the program and everything run.sh started"
 children=$(pgrep -d ' ' -P "$run_pid" || true)
 program_pid=$(pgrep -x -P "$run_pid" tervalapro || true)
 [ -n "$program_pid" ] || fail "no program under run.sh"
-xdotool key --window "$(xdotool search --onlyvisible --name '^Join Network$' | head -n1)" Escape
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Join Network$' | head -n1)" key Escape
+wait_until 10 sh -c "! xdotool search --onlyvisible --name '^Join Network\$' >/dev/null 2>&1" ||
+  fail "Escape did not close the wizard"
 # File > Exit from the keyboard: Alt+F opens File, x is Exit's key there.
 main=$(xdotool search --onlyvisible --class tervalapro | while read -r id; do
   xwininfo -id "$id" | grep -q 'Width: 324' && echo "$id"; done | head -n1)
