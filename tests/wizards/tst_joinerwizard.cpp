@@ -294,13 +294,16 @@ void TestJoinerWizard::labelsLineUp()
                     label = candidate;
             QVERIFY(label);
             texts << label->text();
-            const QRect box = label->contentsRect().translated(label->mapTo(wizard.Page(), {}));
+            const QRect box = label->contentsRect().translated(label->mapTo(wizard.Page(), QPoint()));
             const int width = label->fontMetrics().horizontalAdvance(label->text());
             colonEnds << (label->alignment() & Qt::AlignRight ? box.right() : box.left() + width);
             fieldStarts << field->mapTo(wizard.Page(), QPoint()).x();
         }
         QCOMPARE(texts, (QStringList{QStringLiteral("Nick name:"), QStringLiteral("Password:")}));
-        QCOMPARE(colonEnds.at(0), colonEnds.at(1));
+        // Within a pixel of text rounding; the blank-padded texts were apart
+        // by the difference of the words' widths.
+        QVERIFY2(qAbs(colonEnds.at(0) - colonEnds.at(1)) <= 1,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(colonEnds.at(0)).arg(colonEnds.at(1))));
         QCOMPARE(fieldStarts.at(0), fieldStarts.at(1));
         checked = true;
         wizard.reject();
