@@ -143,7 +143,11 @@ everything this script started; Ctrl+C here does the same.
 TEXT
 
 say "starting the program"
+# In the background and waited for, so that a TERM or Ctrl+C to this script
+# is acted on at once (and ends the program too) rather than after it.
+build/app/tervalapro "$@" &
+started_pids+=($!)
 status=0
-build/app/tervalapro "$@" || status=$?
+wait "${started_pids[-1]}" || status=$?
 say "the program ended (status $status)"
 exit $status

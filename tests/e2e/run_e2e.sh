@@ -17,14 +17,15 @@ if [ "$BUILD" != "$SRC/build" ]; then
   echo "run.sh runs what is in $SRC/build; this build folder is $BUILD" >&2
   exit 1
 fi
-WORK=$(mktemp -d /tmp/tervala-run-e2e.XXXXXX)
-mkdir -p "$WORK/home" "$WORK/tmp"
+# Short: the hand-over socket's path inside TMPDIR must fit a socket address.
+WORK=$(mktemp -d /tmp/tvr.XXXXXX)
+mkdir -p "$WORK/home" "$WORK/t"
 
 # What a fresh login shell of this user holds, and no more. TMPDIR keeps the
 # per-user fallback folder of this test apart from any other copy running on
 # the machine; the user's shell and the pasted-into shell share it, as a
 # user's shells would.
-CLEAN=(env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$WORK/home" TMPDIR="$WORK/tmp"
+CLEAN=(env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$WORK/home" TMPDIR="$WORK/t"
   LANG=C.UTF-8 USER="$(id -un)" TERVALA_RUN_SKIP_BUILD=1)
 if [ "$(id -u)" -eq 0 ]; then
   # root may write /run/tervala and /var/lib, which run.sh would then use:
@@ -102,7 +103,7 @@ timeout 20 build/app/tervalapro ~/team.Tervalapro
 echo handed-over
 TEXT
 # A new shell: none of run.sh's environment, not even DISPLAY.
-env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$WORK/home" TMPDIR="$WORK/tmp" LANG=C.UTF-8 \
+env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$WORK/home" TMPDIR="$WORK/t" LANG=C.UTF-8 \
   bash "$WORK/pasted.sh" >"$WORK/pasted.out" 2>&1 || {
   cat "$WORK/pasted.out" >&2
   fail "the pasted lines did not work"
@@ -122,8 +123,7 @@ xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Join Network
 wait_until 10 sh -c "! xdotool search --onlyvisible --name '^Join Network\$' >/dev/null 2>&1" ||
   fail "Escape did not close the wizard"
 # File > Exit from the keyboard: Alt+F opens File, x is Exit's key there.
-main=$(xdotool search --onlyvisible --class tervalapro | while read -r id; do
-  xwininfo -id "$id" | grep -q 'Width: 324' && echo "$id"; done | head -n1)
+main=$(xwininfo -root -children | awk '/\("tervalapro"/ && / 324x481\+/ {print $1; exit}')
 [ -n "$main" ] || fail "the main window is not up"
 xdotool windowfocus --sync "$main" key alt+f sleep 0.5 key x
 wait_until 20 sh -c "! kill -0 $run_pid 2>/dev/null" || fail "run.sh did not end with the program"
