@@ -348,7 +348,8 @@ wizard_type "" s3cret
 wait_until 5 progress_visible || fail "no progress window while the service works"
 wait_until 10 main_visible || fail "the main window did not appear after the wizard"
 sleep 0.5 # let a late map of the main window land before looking at the order
-progress_id=$(window_titled "Join Network" | awk '$5 <= 200 {print $1; exit}')
+# xdotool gives the id in decimal, xwininfo in hex.
+progress_id=$(printf '0x%x' "$(window_titled "Join Network" | awk '$5 <= 200 {print $1; exit}')")
 read -r main_id _ <<<"$(main_window)"
 [ -n "$progress_id" ] && [ -n "$main_id" ] || fail "progress or main window not found"
 progress_pos=$(stack_position "$progress_id")
