@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (args.size() > 1 && args.value(1) != QStringLiteral("--wait-ready")) {
-        std::fprintf(stderr, "tervala-standin: unknown argument %s\n%s",
-                     qPrintable(args.value(1)), kHelp);
+        std::fprintf(stderr, "tervala-standin: unknown argument %s\n%s", qPrintable(args.value(1)),
+                     kHelp);
         return 2;
     }
 

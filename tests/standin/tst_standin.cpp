@@ -382,9 +382,9 @@ void TestStandin::controlChannelErrors()
     QCOMPARE(r.exitCode, 1);
     r = ctl({QStringLiteral("help")});
     QCOMPARE(r.exitCode, 0);
-    for (const char* name : {"status", "send", "answer-create", "answer-join", "delay", "drop",
-                             "stop-listener", "start-listener", "clients", "log-tail", "quit",
-                             "invitation-ca", "add-network", "help"})
+    for (const char* name :
+         {"status", "send", "answer-create", "answer-join", "delay", "drop", "stop-listener",
+          "start-listener", "clients", "log-tail", "quit", "invitation-ca", "add-network", "help"})
         QVERIFY2(r.output.contains(QLatin1String("\n") + QLatin1String(name)) ||
                      r.output.startsWith(QStringLiteral("ok ") + QLatin1String(name)),
                  name);

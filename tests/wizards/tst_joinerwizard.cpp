@@ -277,7 +277,6 @@ void TestJoinerWizard::nickNameKept()
     QTEST(CRegOperations().GetNickName(), "storedAfter");
 }
 
-
 void TestJoinerWizard::labelsLineUp()
 {
     CJoinerWizard wizard;
@@ -294,7 +293,8 @@ void TestJoinerWizard::labelsLineUp()
                     label = candidate;
             QVERIFY(label);
             texts << label->text();
-            const QRect box = label->contentsRect().translated(label->mapTo(wizard.Page(), QPoint()));
+            const QRect box =
+                label->contentsRect().translated(label->mapTo(wizard.Page(), QPoint()));
             const int width = label->fontMetrics().horizontalAdvance(label->text());
             colonEnds << (label->alignment() & Qt::AlignRight ? box.right() : box.left() + width);
             fieldStarts << field->mapTo(wizard.Page(), QPoint()).x();
