@@ -71,7 +71,8 @@ setsid "${CLEAN[@]}" bash -c 'cd "$1" && exec bash "$2"' _ "$WORK/home" "$SRC/to
 run_pid=$!
 wait_until 60 printed "starting the program" || fail "run.sh did not get to the program"
 printed "no display" || fail "run.sh did not say it brings up its own desktop"
-printed "^\[stand-in\] ready" || fail "the stand-in's ready line did not show before the program started"
+# Shown while the stand-in runs, not held back in a pipe until it ends.
+wait_until 10 printed "^\[stand-in\] ready" || fail "the stand-in's ready line did not show"
 display=$(sed -n 's/^ *export DISPLAY=\(:[0-9]*\)$/\1/p' "$WORK/run.out")
 [ -n "$display" ] || fail "no DISPLAY among the printed lines"
 export DISPLAY=$display
