@@ -118,13 +118,13 @@ void CTervalaprouiDlg::buildWidgets()
 {
     // Short texts: the full names do not fit the template's button widths and
     // stay available as accessible names and tooltips.
-    m_addButton = new QPushButton(QStringLiteral("&Add"), this);
+    m_addButton = new QPushButton(tr("&Add"), this);
     m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
     m_addButton->setGeometry(dlu(23, 74, 40, 22));
-    m_joinButton = new QPushButton(QStringLiteral("&Join"), this);
+    m_joinButton = new QPushButton(tr("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
     m_joinButton->setGeometry(dlu(67, 74, 40, 22));
-    m_existingButton = new QPushButton(QStringLiteral("E&xisting Networks"), this);
+    m_existingButton = new QPushButton(tr("E&xisting Networks", "button"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
     m_existingButton->setGeometry(dlu(111, 74, 79, 22));
     m_addButton->setAccessibleName(LoadString(IDM_ADD_NETWORK));
@@ -146,8 +146,8 @@ void CTervalaprouiDlg::buildWidgets()
     m_hideButton = new QToolButton(this);
     m_hideButton->setObjectName(QStringLiteral("hideButton"));
     m_hideButton->setText(QStringLiteral("\u00d7"));
-    m_hideButton->setToolTip(QStringLiteral("Hide"));
-    m_hideButton->setAccessibleName(QStringLiteral("Hide"));
+    m_hideButton->setToolTip(tr("Hide"));
+    m_hideButton->setAccessibleName(tr("Hide"));
     m_hideButton->setAutoRaise(true);
     m_hideButton->setFocusPolicy(Qt::StrongFocus);
     m_hideButton->setGeometry(dlu(201, 5, 11, 10).adjusted(-2, -2, 2, 2));
@@ -163,10 +163,10 @@ void CTervalaprouiDlg::buildMenus()
 {
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("mainMenuBar"));
-    m_menuBar->setAccessibleName(QStringLiteral("Menu bar"));
+    m_menuBar->setAccessibleName(tr("Menu bar"));
     m_menuBar->setNativeMenuBar(false);
-    QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
-    QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
+    QMenu* help = m_menuBar->addMenu(tr("&Help"));
     auto add = [this](QMenu* menu, int id, const QString& text, bool enabled) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QStringLiteral("action%1").arg(id));
@@ -177,14 +177,14 @@ void CTervalaprouiDlg::buildMenus()
     };
     // Add and Existing stay disabled until their flows exist: a menu entry
     // that does nothing would mislead.
-    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
-    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("&Existing Networks"), false);
-    add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
+    add(file, IDM_ADD_NETWORK, tr("&Add Network"), false);
+    add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
+    add(file, IDM_EXISTING_NETWORKS, tr("&Existing Networks"), false);
+    add(file, IDM_REFRESH, tr("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
-    add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
-    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
-    add(help, IDM_ABOUT, QStringLiteral("&About"), true);
+    add(file, IDM_EXIT, tr("E&xit"), true);
+    add(help, IDM_CONTACT_SUPPORT, tr("&Contact Support"), true);
+    add(help, IDM_ABOUT, tr("&About"), true);
     // Above the buttons, below the area the skin keeps for its picture.
     m_menuBar->setGeometry(dlu(18, 50, 181, 12));
 }

@@ -42,16 +42,16 @@ CInvitationAuthPage::CInvitationAuthPage(QWidget* parent) : QWizardPage(parent)
     m_fileLabel->setTextFormat(Qt::PlainText);
     m_fileLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    auto* nickLabel = new QLabel(DisplayLabel(QStringLiteral("Nick name           :")), this);
+    auto* nickLabel = new QLabel(DisplayLabel(tr("Nick name           :")), this);
     m_nickNameEdit = new QLineEdit(this);
     m_nickNameEdit->setObjectName(QStringLiteral("nickNameEdit"));
-    m_nickNameEdit->setAccessibleName(QStringLiteral("Nick name"));
+    m_nickNameEdit->setAccessibleName(tr("Nick name"));
     nickLabel->setBuddy(m_nickNameEdit);
 
-    auto* passwordLabel = new QLabel(DisplayLabel(QStringLiteral("Password           :")), this);
+    auto* passwordLabel = new QLabel(DisplayLabel(tr("Password           :")), this);
     m_passwordEdit = new QLineEdit(this);
     m_passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
-    m_passwordEdit->setAccessibleName(QStringLiteral("Password"));
+    m_passwordEdit->setAccessibleName(tr("Password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     passwordLabel->setBuddy(m_passwordEdit);
 

@@ -366,8 +366,8 @@ void TestMainWindow::statusChange()
     QCOMPARE(qRed(gray), qBlue(gray));
     QCOMPARE(qRed(gray), qGreen(gray));
     // The status change also rebuilt the tree.
-    QVERIFY(dlg.Tree()->RefreshCount() > refreshes);
-    QCOMPARE(dlg.Tree()->Dump(), QStringLiteral("A\n\tp\n"));
+    QTRY_VERIFY(dlg.Tree()->RefreshCount() > refreshes);
+    QTRY_COMPARE(dlg.Tree()->Dump(), QStringLiteral("A\n\tp\n"));
 
     m_service->setStatus(1);
     QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
@@ -432,6 +432,7 @@ void TestMainWindow::closeServerReachesService()
     QVERIFY(dlg.Start());
     QSignalSpy closes(m_service.get(), &StandinService::closeSessionRequested);
     COnlineUsersTree* tree = dlg.Tree();
+    QTRY_COMPARE(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* peer = tree->topLevelItem(0)->child(0);
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     tree->setCurrentItem(peer);
@@ -530,7 +531,7 @@ void TestMainWindow::commandsAndAccessibility()
     QVERIFY(SectionWriter::Publish(
         {{QStringLiteral("r"), QStringLiteral("R"), {QStringLiteral("p")}}}));
     dlg.Action(CTervalaprouiDlg::IDM_REFRESH)->trigger();
-    QCOMPARE(dlg.Tree()->Dump(), QStringLiteral("R\n\tp\n"));
+    QTRY_COMPARE(dlg.Tree()->Dump(), QStringLiteral("R\n\tp\n"));
 
     QSignalSpy ended(&dlg, &CTervalaprouiDlg::ended);
     dlg.Action(CTervalaprouiDlg::IDM_EXIT)->trigger();
