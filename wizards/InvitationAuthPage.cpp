@@ -59,7 +59,7 @@ CInvitationAuthPage::CInvitationAuthPage(QWidget* parent) : QWizardPage(parent)
     auto* layout = new QFormLayout(this);
     layout->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     layout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    layout->addRow(DisplayLabel(QStringLiteral("Invitation file:")), m_fileLabel);
+    layout->addRow(DisplayLabel(tr("Invitation file:")), m_fileLabel);
     layout->addRow(nickLabel, m_nickNameEdit);
     layout->addRow(passwordLabel, m_passwordEdit);
     setTabOrder(m_nickNameEdit, m_passwordEdit);
