@@ -474,8 +474,8 @@ void TestStandin::helpIsComplete()
     QVERIFY(help.waitForFinished(10000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char* word : {"ctl COMMAND", "ctl help", "write-invitation", "--path",
-                             "--password", "--session-type", "--expiry-days", "--appdata-file"})
+    for (const char* word : {"ctl COMMAND", "ctl help", "write-invitation", "--path", "--password",
+                             "--session-type", "--expiry-days", "--appdata-file"})
         QVERIFY2(text.contains(QLatin1String(word)), word);
 
     // A mistyped argument still fails, and says where the help is.
