@@ -96,6 +96,11 @@ constexpr Entry kStrings[] = {
               "<Give a small brief about the issue here. Our support team will get back to you for "
               "further assistance in the provided E-mail address>")},
     {150, QT_TRANSLATE_NOOP("StringTable", "Password should be at least six (6) characters long.")},
+    {170, QT_TRANSLATE_NOOP(
+              "StringTable",
+              "No session type is defined yet. Use Add New Session to add one, then press Next.")},
+    {171, QT_TRANSLATE_NOOP("StringTable",
+                            "The network could not be created; the service gave no reason.")},
     {10001, QT_TRANSLATE_NOOP("StringTable", "File creation failed for writing")},
     {10002, QT_TRANSLATE_NOOP("StringTable", "Failed to open file")},
     {10003, QT_TRANSLATE_NOOP("StringTable", "Invalid password or corrupted invitation file")},
@@ -135,6 +140,32 @@ constexpr Entry kStrings[] = {
                 "StringTable",
                 "the service socket belongs to a process of another user (uid %1); only root or "
                 "this user may serve it")},
+    {20101, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "These stored network invitations could not be read. They were left as they are:")},
+    {20102, QT_TRANSLATE_NOOP("StringTable", "Reading the stored network invitations...")},
+    {20103, QT_TRANSLATE_NOOP("StringTable", "expires in %1")},
+    {20104, QT_TRANSLATE_NOOP("StringTable", "has expired")},
+    {20105, QT_TRANSLATE_NOOP("StringTable", "less than a minute")},
+    {20106, QT_TRANSLATE_NOOP("StringTable", "1 minute")},
+    {20107, QT_TRANSLATE_NOOP("StringTable", "%1 minutes")},
+    {20108, QT_TRANSLATE_NOOP("StringTable", "1 hour")},
+    {20109, QT_TRANSLATE_NOOP("StringTable", "%1 hours")},
+    {20110, QT_TRANSLATE_NOOP("StringTable", "%1 days")},
+    {20111, QT_TRANSLATE_NOOP("StringTable", "Expires within 24 hours")},
+    {20112, QT_TRANSLATE_NOOP("StringTable", "Network expiring soon")},
+    {20113,
+     QT_TRANSLATE_NOOP(
+         "StringTable",
+         "The network %1 %2 (%3). Use Existing Networks to invite people again while it lasts.")},
+    {20114, QT_TRANSLATE_NOOP("StringTable", "%1 networks expire within 24 hours: %2. Use Existing "
+                                             "Networks to invite people again while they last.")},
+    {20115, QT_TRANSLATE_NOOP("StringTable", "... and %1 more")},
+    {20116, QT_TRANSLATE_NOOP("StringTable",
+                              "The stored invitation of the network %1 could not be deleted.")},
+    {20117, QT_TRANSLATE_NOOP(
+                "StringTable",
+                "The network %1 has expired in the meantime. No invitation file was written.")},
     {32772, QT_TRANSLATE_NOOP("StringTable", "Add Network")},
     {32774, QT_TRANSLATE_NOOP("StringTable", "Join Network")},
     {32775, QT_TRANSLATE_NOOP("StringTable", "Exit")},

@@ -560,6 +560,82 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <source>the service socket belongs to a process of another user (uid %1); only root or this user may serve it</source>
         <translation>der Dienst-Socket gehört einem Prozess eines anderen Benutzers (UID %1); nur root oder dieser Benutzer darf ihn bereitstellen</translation>
     </message>
+    <message>
+        <source>No session type is defined yet. Use Add New Session to add one, then press Next.</source>
+        <translation>Es ist noch kein Sitzungstyp festgelegt. Legen Sie mit „Add New Session“ einen an und klicken Sie dann auf „Weiter“.</translation>
+    </message>
+    <message>
+        <source>The network could not be created; the service gave no reason.</source>
+        <translation>Das Netzwerk konnte nicht erstellt werden; der Dienst hat keinen Grund genannt.</translation>
+    </message>
+    <message>
+        <source>These stored network invitations could not be read. They were left as they are:</source>
+        <translation>Diese gespeicherten Netzwerkeinladungen konnten nicht gelesen werden. Sie wurden unverändert gelassen:</translation>
+    </message>
+    <message>
+        <source>Reading the stored network invitations...</source>
+        <translation>Gespeicherte Netzwerkeinladungen werden gelesen ...</translation>
+    </message>
+    <message>
+        <source>expires in %1</source>
+        <translation>läuft in %1 ab</translation>
+    </message>
+    <message>
+        <source>has expired</source>
+        <translation>ist abgelaufen</translation>
+    </message>
+    <message>
+        <source>less than a minute</source>
+        <translation>weniger als einer Minute</translation>
+    </message>
+    <message>
+        <source>1 minute</source>
+        <translation>1 Minute</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 Minuten</translation>
+    </message>
+    <message>
+        <source>1 hour</source>
+        <translation>1 Stunde</translation>
+    </message>
+    <message>
+        <source>%1 hours</source>
+        <translation>%1 Stunden</translation>
+    </message>
+    <message>
+        <source>%1 days</source>
+        <translation>%1 Tagen</translation>
+    </message>
+    <message>
+        <source>Expires within 24 hours</source>
+        <translation>Läuft innerhalb von 24 Stunden ab</translation>
+    </message>
+    <message>
+        <source>Network expiring soon</source>
+        <translation>Netzwerk läuft bald ab</translation>
+    </message>
+    <message>
+        <source>The network %1 %2 (%3). Use Existing Networks to invite people again while it lasts.</source>
+        <translation>Das Netzwerk %1 %2 (%3). Laden Sie über „Vorhandene Netzwerke“ erneut Personen ein, solange es besteht.</translation>
+    </message>
+    <message>
+        <source>%1 networks expire within 24 hours: %2. Use Existing Networks to invite people again while they last.</source>
+        <translation>%1 Netzwerke laufen innerhalb von 24 Stunden ab: %2. Laden Sie über „Vorhandene Netzwerke“ erneut Personen ein, solange sie bestehen.</translation>
+    </message>
+    <message>
+        <source>... and %1 more</source>
+        <translation>... und %1 weitere</translation>
+    </message>
+    <message>
+        <source>The stored invitation of the network %1 could not be deleted.</source>
+        <translation>Die gespeicherte Einladung des Netzwerks %1 konnte nicht gelöscht werden.</translation>
+    </message>
+    <message>
+        <source>The network %1 has expired in the meantime. No invitation file was written.</source>
+        <translation>Das Netzwerk %1 ist inzwischen abgelaufen. Es wurde keine Einladungsdatei geschrieben.</translation>
+    </message>
 </context>
 <context>
     <name>SupportReport</name>
