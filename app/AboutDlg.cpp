@@ -18,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     icon->setObjectName(QStringLiteral("aboutIcon"));
     icon->setPixmap(QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico"))).pixmap(32, 32));
     icon->setAccessibleName(tr("Tervala Pro icon"));
-    auto* product = new QLabel(tr("Tervala Pro 1.0.0.0"), this);
+    auto* product = new QLabel(tr("Tervala Pro %1").arg(QStringLiteral(TERVALA_VERSION)), this);
     product->setObjectName(QStringLiteral("aboutProduct"));
     auto* notice = new QLabel(tr("Copyright (C) Quornix. All rights reserved."), this);
     notice->setObjectName(QStringLiteral("aboutNotice"));

@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -208,7 +209,7 @@ void CTervalaprouiDlg::buildMenus()
     };
     add(file, IDM_ADD_NETWORK, tr("&Add Network"), true);
     add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), true);
+    add(file, IDM_EXISTING_NETWORKS, tr("&Existing Networks"), true);
     QAction* refresh = add(file, IDM_REFRESH, tr("&Refresh"), true);
     refresh->setShortcut(QKeySequence::Refresh);
     // The model is never shown: the window carries the shortcut.
@@ -270,9 +271,7 @@ bool CTervalaprouiDlg::OnInitDialog()
         return false;
     }
 
-    m_font = QFont(QStringLiteral("Verdana"));
-    m_font.setPixelSize(16);
-    m_font.setWeight(QFont::Light); // weight 200
+    m_font = TreeFont();
     // The peer-change watch starts now whether or not the tree is built.
     m_networks.Start();
     m_treeReady = true;
@@ -313,6 +312,19 @@ bool CTervalaprouiDlg::OnInitDialog()
     HandleCommandLine();
     m_initialised = true;
     return true;
+}
+
+QFont CTervalaprouiDlg::TreeFont()
+{
+    QFont font(QStringLiteral("Verdana"));
+    font.setPixelSize(16);
+    // The design's light weight suits Verdana's wide, sturdy strokes; what a
+    // desktop substitutes for it (DejaVu Sans ExtraLight, say) is a hairline
+    // face that is hard to read, so a stand-in face keeps the normal weight.
+    const bool designFace =
+        QFontInfo(font).family().compare(QStringLiteral("Verdana"), Qt::CaseInsensitive) == 0;
+    font.setWeight(designFace ? QFont::Light : QFont::Normal);
+    return font;
 }
 
 bool CTervalaprouiDlg::Start()
@@ -376,7 +388,9 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
     if (result != QDialog::Accepted || m_ended)
         return;
 
-    m_progress.Create(isVisible() ? this : nullptr);
+    // Owned by the main window even while that is hidden, so the window
+    // manager keeps it above the main window when that appears.
+    m_progress.Create(this);
     m_progress.Advance(IDS_RESOLVING);
     m_serviceProxy.JoinInvitation(wizard.NickName(), wizard.InvitationPath(), wizard.Password());
     m_progress.Advance(IDS_CONNECTING);
@@ -450,6 +464,10 @@ void CTervalaprouiDlg::OnCommand(int id)
             show();
         raise();
         activateWindow();
+        // A join started before the window appeared (a file on the command
+        // line) keeps its progress in sight, also without a window manager.
+        if (m_progress.HasWindow())
+            m_progress.Window()->raise();
         break;
     case IDC_HIDE:
         hideToTray();

@@ -113,6 +113,9 @@ public:
     CExpiryReminder& ExpiryReminder() { return m_expiryReminder; }
 
     // Whether a tray host is there (tests force an answer).
+    // The tree's font: the design's light Verdana, or the normal weight of
+    // whatever face stands in for it.
+    static QFont TreeFont();
     static bool TrayAvailable();
     static void SetTrayAvailableForTest(std::optional<bool> available);
 

@@ -16,14 +16,15 @@ constexpr qsizetype kMaxLine = 1024 * 1024;
 
 ControlChannel::ControlChannel(QObject* parent) : QObject(parent)
 {
-    registerCommand(QStringLiteral("help"), QStringLiteral("help"),
+    registerCommand(QStringLiteral("help"), QStringLiteral("help: this list"),
                     [this](const QStringList&, QString&) {
                         QStringList lines;
                         for (const auto& entry : m_commands)
                             lines << entry.second.usage;
                         return lines.join(QLatin1Char('\n'));
                     });
-    registerCommand(QStringLiteral("quit"), QStringLiteral("quit"),
+    registerCommand(QStringLiteral("quit"),
+                    QStringLiteral("quit: end the stand-in (its socket entries are removed)"),
                     [this](const QStringList&, QString&) {
                         emit quitRequested();
                         return QString();
@@ -194,6 +195,14 @@ int ControlChannel::runClient(const QStringList& args)
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(kClientTimeoutMs)) {
+        // Nothing listening (no entry, or one left by a stand-in that died):
+        // say so in the user's terms rather than the socket layer's.
+        if (socket.error() == QLocalSocket::ServerNotFoundError ||
+            socket.error() == QLocalSocket::ConnectionRefusedError) {
+            std::fprintf(stderr, "tervala-standin: no stand-in service runs in %s\n",
+                         qPrintable(Paths::RuntimeFolder()));
+            return 2;
+        }
         std::fprintf(stderr, "tervala-standin: cannot reach the stand-in at %s: %s\n",
                      qPrintable(socketPath()), qPrintable(socket.errorString()));
         return 2;

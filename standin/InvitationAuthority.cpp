@@ -437,7 +437,9 @@ void registerInvitationCommands(StandinService& service, ControlChannel& control
                         .arg(joined.networkName, joined.displayName, joined.inviterNickname));
         return result;
     };
-    control.registerCommand(QStringLiteral("invitation-ca"), QStringLiteral("invitation-ca"),
+    control.registerCommand(QStringLiteral("invitation-ca"),
+                            QStringLiteral("invitation-ca: the path of the certificate that "
+                                           "signs invitations (made on first use)"),
                             [authority](const QStringList&, QString& error) -> QString {
                                 if (!authority->EnsureCa(error))
                                     return {};

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWizardPage>
 
+class QLabel;
 class QLineEdit;
 
 // The Join Network wizard's one page: the nickname the user is known by in
@@ -26,6 +27,14 @@ public:
     QString NickName() const { return m_nickName; }
     QString Password() const { return m_password; }
 
+    // Names the invitation file on the page (its folder as the tooltip).
+    void SetInvitationPath(const QString& path);
+    QLabel* InvitationFileLabel() const { return m_fileLabel; }
+
+    // A label text as shown: the blanks that padded it before its colon
+    // removed (the layout aligns the labels).
+    static QString DisplayLabel(const QString& text);
+
     QLineEdit* NickNameEdit() const { return m_nickNameEdit; }
     QLineEdit* PasswordEdit() const { return m_passwordEdit; }
 
@@ -39,6 +48,7 @@ public:
     bool validatePage() override;
 
 private:
+    QLabel* m_fileLabel = nullptr;
     QLineEdit* m_nickNameEdit = nullptr;
     QLineEdit* m_passwordEdit = nullptr;
     QString m_nickName;

@@ -52,6 +52,7 @@ int CJoinerWizard::DoModal(const QString& invitationPath)
 
     if (pageIds().isEmpty())
         addPage(m_page);
+    m_page->SetInvitationPath(m_invitationPath);
     m_headerPicture = QPixmap(Pictures::Path(QStringLiteral("images/banner_icon_add.bmp")));
     setPixmap(QWizard::LogoPixmap, m_headerPicture);
     const int result = exec();

@@ -12,12 +12,12 @@
         <translation>Symbol von Tervala Pro</translation>
     </message>
     <message>
-        <source>Tervala Pro 1.0.0.0</source>
-        <translation>Tervala Pro 1.0.0.0</translation>
-    </message>
-    <message>
         <source>Copyright (C) Quornix. All rights reserved.</source>
         <translation>Copyright (C) Quornix. Alle Rechte vorbehalten.</translation>
+    </message>
+    <message>
+        <source>Tervala Pro %1</source>
+        <translation>Tervala Pro %1</translation>
     </message>
 </context>
 <context>
@@ -138,6 +138,10 @@ An Ihre Nachricht angehängt: das Ende von %2 (%3 Zeichen)</translation>
         <source>Password</source>
         <translation>Passwort</translation>
     </message>
+    <message>
+        <source>Invitation file:</source>
+        <translation>Einladungsdatei:</translation>
+    </message>
 </context>
 <context>
     <name>COnlineUsersTree</name>
@@ -226,10 +230,6 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <translation>&amp;Beitreten</translation>
     </message>
     <message>
-        <source>E&amp;xisting Networks</source>
-        <translation>&amp;Vorhandene Netzwerke</translation>
-    </message>
-    <message>
         <source>Hide</source>
         <translation>Ausblenden</translation>
     </message>
@@ -259,7 +259,7 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
     </message>
     <message>
         <source>E&amp;xit</source>
-        <translation>B&amp;eenden</translation>
+        <translation>Been&amp;den</translation>
     </message>
     <message>
         <source>&amp;Contact Support</source>
@@ -273,6 +273,10 @@ Installieren Sie FreeRDP (xfreerdp) oder Remmina, oder setzen Sie RemoteDesktopC
         <source>E&amp;xisting</source>
         <comment>button</comment>
         <translation>&amp;Vorhandene</translation>
+    </message>
+    <message>
+        <source>&amp;Existing Networks</source>
+        <translation>&amp;Vorhandene Netzwerke</translation>
     </message>
 </context>
 <context>

@@ -23,12 +23,14 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -563,6 +565,29 @@ void TestMainWindow::commandsAndAccessibility()
         QVERIFY2(action, qPrintable(QString::number(id)));
         QCOMPARE(action->isEnabled(), enabled);
     }
+    // The tree's face is never a hairline: the light weight only in the
+    // design's own font, which draws it sturdily.
+    const QFontInfo treeFace(dlg.Tree()->font());
+    if (treeFace.family().compare(QStringLiteral("Verdana"), Qt::CaseInsensitive) != 0)
+        QVERIFY2(treeFace.weight() >= QFont::Normal, qPrintable(treeFace.family()));
+
+    // Within each menu, every entry has a key of its own after Alt.
+    const QList<QList<int>> menus = {
+        {CTervalaprouiDlg::IDM_ADD_NETWORK, CTervalaprouiDlg::IDM_JOIN_NETWORK,
+         CTervalaprouiDlg::IDM_EXISTING_NETWORKS, CTervalaprouiDlg::IDM_REFRESH,
+         CTervalaprouiDlg::IDM_EXIT},
+        {CTervalaprouiDlg::IDM_CONTACT_SUPPORT, CTervalaprouiDlg::IDM_ABOUT}};
+    for (const QList<int>& menu : menus) {
+        QSet<QChar> keys;
+        for (int id : menu) {
+            const QString text = dlg.Action(id)->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            QVERIFY2(amp >= 0 && amp + 1 < text.size(), qPrintable(text));
+            const QChar key = text.at(amp + 1).toLower();
+            QVERIFY2(!keys.contains(key), qPrintable(text));
+            keys.insert(key);
+        }
+    }
 
     // Every focusable control has a name a screen reader can say.
     const QList<QWidget*> widgets = dlg.findChildren<QWidget*>();
@@ -641,6 +666,8 @@ void TestMainWindow::aboutBox()
     dlg.Action(CTervalaprouiDlg::IDM_ABOUT)->trigger();
     QCOMPARE(title, QStringLiteral("About Tervala Pro"));
     QCOMPARE(product, QStringLiteral("Tervala Pro 1.0.0.0"));
+    // --version and the box give the same number.
+    QCOMPARE(CCommandLine::VersionText(), QStringLiteral("tervalapro 1.0.0.0\n"));
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 

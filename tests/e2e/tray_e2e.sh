@@ -338,6 +338,32 @@ tray_menu_choose 2
 wait_until 10 sh -c "! kill -0 $(pid_of program) 2>/dev/null" || fail "Exit did not end the program"
 wait_until 5 icon_gone || fail "the icon stayed in the tray after Exit"
 
+step "started with an invitation file: the progress window stays above the main window"
+# Position in the X server's stacking order, 1 = topmost (xwininfo lists the
+# root's children from the top down).
+stack_position() { xwininfo -root -children | awk -v id="$1" '$1 == id {print NR; exit}'; }
+ctl delay 4000
+start program3 sh -c 'cd "$0" && exec "$1" team.Tervalapro' "$WORK" "$PROGRAM"
+wait_until 10 wizard_visible || fail "starting with a file did not open the Join Network wizard"
+wizard_type "" s3cret
+wait_until 5 progress_visible || fail "no progress window while the service works"
+wait_until 10 main_visible || fail "the main window did not appear after the wizard"
+sleep 0.5 # let a late map of the main window land before looking at the order
+# xdotool gives the id in decimal, xwininfo in hex.
+progress_id=$(printf '0x%x' "$(window_titled "Join Network" | awk '$5 <= 200 {print $1; exit}')")
+read -r main_id _ <<<"$(main_window)"
+[ -n "$progress_id" ] && [ -n "$main_id" ] || fail "progress or main window not found"
+progress_pos=$(stack_position "$progress_id")
+main_pos=$(stack_position "$main_id")
+shot progress-above-main
+[ "$progress_pos" -lt "$main_pos" ] ||
+  fail "the progress window ($progress_pos) is under the main window ($main_pos)"
+wait_until 10 sh -c "[ -n \"\$(cat '$TERVALA_DEBUG_DUMP_DIR/message.txt' 2>/dev/null)\" ]" ||
+  fail "no outcome of the join started with a file"
+dismiss_message
+tray_menu_choose 2
+wait_until 10 sh -c "! kill -0 $(pid_of program3) 2>/dev/null" || fail "Exit did not end the program"
+
 step "no service at start: the connection error box, then the end"
 stop standin
 start program2 "$PROGRAM"

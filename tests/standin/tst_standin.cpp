@@ -1,5 +1,6 @@
 // The real tervala-standin executable, driven through its control channel
 // (`tervala-standin ctl ...`) and talked to by the program's own proxy.
+#include "foundation/Paths.h"
 #include "servicelink/IPCCommandHandler.h"
 #include "sessions/SharedSection.h"
 #include "standin/ControlChannel.h"
@@ -58,6 +59,7 @@ struct CtlResult
 {
     int exitCode = -1;
     QString output;
+    QString errors;
 };
 } // namespace
 
@@ -78,6 +80,7 @@ private slots:
     void badInputIsSurvived();
     void controlChannelErrors();
     void quitRemovesEntries();
+    void helpIsComplete();
 
 private:
     CtlResult ctl(const QStringList& args);
@@ -142,6 +145,7 @@ CtlResult TestStandin::ctl(const QStringList& args)
     CtlResult result;
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    result.errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
     return result;
 }
 
@@ -379,11 +383,18 @@ void TestStandin::controlChannelErrors()
     QCOMPARE(r.exitCode, 1);
     r = ctl({QStringLiteral("help")});
     QCOMPARE(r.exitCode, 0);
-    for (const char* name : {"status", "send", "answer-create", "answer-join", "delay", "drop",
-                             "stop-listener", "start-listener", "clients", "log-tail", "quit"})
+    for (const char* name :
+         {"status", "send", "answer-create", "answer-join", "delay", "drop", "stop-listener",
+          "start-listener", "clients", "log-tail", "quit", "invitation-ca", "add-network", "help"})
         QVERIFY2(r.output.contains(QLatin1String("\n") + QLatin1String(name)) ||
                      r.output.startsWith(QStringLiteral("ok ") + QLatin1String(name)),
                  name);
+    // Every command says what it does, not only its name.
+    const QStringList lines = r.output.mid(3).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const qsizetype colon = line.indexOf(QStringLiteral(": "));
+        QVERIFY2(colon > 0 && !line.mid(colon + 2).trimmed().isEmpty(), qPrintable(line));
+    }
     r = ctl({QStringLiteral("log-tail"), QStringLiteral("2")});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.output.count(QLatin1Char('\n')), 1);
@@ -411,7 +422,25 @@ void TestStandin::quitRemovesEntries()
     QCOMPARE(m_service->exitCode(), 0);
     QVERIFY(!QFile::exists(StandinService::socketPath()));
     QVERIFY(!QFile::exists(ControlChannel::socketPath()));
-    QCOMPARE(ctl({QStringLiteral("clients")}).exitCode, 2);
+    const CtlResult none = ctl({QStringLiteral("clients")});
+    QCOMPARE(none.exitCode, 2);
+    QCOMPARE(none.errors, QStringLiteral("tervala-standin: no stand-in service runs in ") +
+                              Paths::RuntimeFolder());
+    // An entry left by a stand-in that died is no stand-in either.
+    {
+        const QByteArray path = QFile::encodeName(ControlChannel::socketPath());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+        const CtlResult stale = ctl({QStringLiteral("clients")});
+        QCOMPARE(stale.exitCode, 2);
+        QVERIFY2(stale.errors.contains(QStringLiteral("no stand-in service runs in")),
+                 qPrintable(stale.errors));
+        QFile::remove(ControlChannel::socketPath());
+    }
 
     // A second stand-in refuses to start beside a running one, and leaves
     // everything of the running one as it was: its published list, its
@@ -435,6 +464,26 @@ void TestStandin::quitRemovesEntries()
     QCOMPARE(sectionBytes(), published);
     QCOMPARE(ctlOk({QStringLiteral("clients")}), QStringLiteral("0"));
     QCOMPARE(ctlOk({QStringLiteral("list-networks")}).count(QStringLiteral("kept")), 1);
+}
+
+void TestStandin::helpIsComplete()
+{
+    const QString binary = TestEnvironment::binary(QStringLiteral("standin/tervala-standin"));
+    QProcess help;
+    help.start(binary, {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(10000));
+    QCOMPARE(help.exitCode(), 0);
+    const QString text = QString::fromUtf8(help.readAllStandardOutput());
+    for (const char* word : {"ctl COMMAND", "ctl help", "write-invitation", "--path", "--password",
+                             "--session-type", "--expiry-days", "--appdata-file"})
+        QVERIFY2(text.contains(QLatin1String(word)), word);
+
+    // A mistyped argument still fails, and says where the help is.
+    QProcess wrong;
+    wrong.start(binary, {QStringLiteral("--hepl")});
+    QVERIFY(wrong.waitForFinished(10000));
+    QCOMPARE(wrong.exitCode(), 2);
+    QVERIFY(QString::fromUtf8(wrong.readAllStandardError()).contains(QLatin1String("--help")));
 }
 
 QTEST_GUILESS_MAIN(TestStandin)

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTest>
@@ -62,6 +63,7 @@ private slots:
     void finishChecks();
     void nickNameKept_data();
     void nickNameKept();
+    void labelsLineUp();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -118,13 +120,16 @@ void TestJoinerWizard::chosenFileOpensTheWizard()
     FileDialogs::setNextFileName(QStringLiteral("picked.Tervalapro"));
     CJoinerWizard wizard;
     QString title;
+    QString shownName;
     whenShown(wizard, [&] {
         title = wizard.windowTitle();
+        shownName = wizard.Page()->InvitationFileLabel()->text();
         wizard.reject();
     });
     QCOMPARE(wizard.DoModal(QString()), int(QDialog::Rejected));
     QDir::setCurrent(TestEnvironment::sourceDir());
     QCOMPARE(title, QStringLiteral("Join Network"));
+    QCOMPARE(shownName, QStringLiteral("picked.Tervalapro"));
     // The service may run in another folder: it gets an absolute path.
     QCOMPARE(wizard.InvitationPath(),
              QDir(m_env->root()).filePath(QStringLiteral("picked.Tervalapro")));
@@ -151,6 +156,11 @@ void TestJoinerWizard::givenPathSkipsTheFileDialog()
         QCOMPARE(wizard.Page()->PasswordEdit()->echoMode(), QLineEdit::Password);
         QVERIFY(!wizard.pixmap(QWizard::LogoPixmap).isNull());
         QCOMPARE(wizard.focusWidget(), wizard.Page()->NickNameEdit());
+        // Which invitation is open: its name on the page, its folder on hover.
+        QVERIFY(wizard.Page()->InvitationFileLabel()->isVisible());
+        QCOMPARE(wizard.Page()->InvitationFileLabel()->text(), QStringLiteral("team.Tervalapro"));
+        QCOMPARE(wizard.Page()->InvitationFileLabel()->toolTip(),
+                 QStringLiteral("/srv/invitations"));
         checked = true;
         QTest::keyClick(&wizard, Qt::Key_Escape);
     });
@@ -265,6 +275,41 @@ void TestJoinerWizard::nickNameKept()
         QVERIFY2(focusRight, focused ? qPrintable(focused->objectName()) : "no focus");
     }
     QTEST(CRegOperations().GetNickName(), "storedAfter");
+}
+
+void TestJoinerWizard::labelsLineUp()
+{
+    CJoinerWizard wizard;
+    bool checked = false;
+    whenShown(wizard, [&] {
+        // Where each label's text ends on the page, and where its field starts.
+        QList<int> colonEnds;
+        QList<int> fieldStarts;
+        QStringList texts;
+        for (QLineEdit* field : {wizard.Page()->NickNameEdit(), wizard.Page()->PasswordEdit()}) {
+            QLabel* label = nullptr;
+            for (QLabel* candidate : wizard.Page()->findChildren<QLabel*>())
+                if (candidate->buddy() == field)
+                    label = candidate;
+            QVERIFY(label);
+            texts << label->text();
+            const QRect box =
+                label->contentsRect().translated(label->mapTo(wizard.Page(), QPoint()));
+            const int width = label->fontMetrics().horizontalAdvance(label->text());
+            colonEnds << (label->alignment() & Qt::AlignRight ? box.right() : box.left() + width);
+            fieldStarts << field->mapTo(wizard.Page(), QPoint()).x();
+        }
+        QCOMPARE(texts, (QStringList{QStringLiteral("Nick name:"), QStringLiteral("Password:")}));
+        // Within a pixel of text rounding; the blank-padded texts were apart
+        // by the difference of the words' widths.
+        QVERIFY2(qAbs(colonEnds.at(0) - colonEnds.at(1)) <= 1,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(colonEnds.at(0)).arg(colonEnds.at(1))));
+        QCOMPARE(fieldStarts.at(0), fieldStarts.at(1));
+        checked = true;
+        wizard.reject();
+    });
+    wizard.DoModal(kInvitation);
+    QVERIFY(checked);
 }
 
 QTEST_MAIN(TestJoinerWizard)
