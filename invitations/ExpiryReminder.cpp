@@ -167,7 +167,7 @@ void CExpiryReminder::CheckNow()
     QFuture<CStoredScanResult> future = promise->future();
     promise->start();
     std::shared_ptr<Cache> cache = m_cache;
-    QThreadPool::globalInstance()->start([promise, cache] {
+    StoredInvitations::ReadingPool()->start([promise, cache] {
         promise->addResult(ReadNetworks(*cache, *promise));
         promise->finish();
         // No OpenSSL state of this task stays with the pool's thread.

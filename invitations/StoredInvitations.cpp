@@ -5,8 +5,10 @@
 #include "invitations/InvitationInfo.h"
 #include "resources/StringTable.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QHash>
+#include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
 
@@ -106,12 +108,26 @@ CStoredScanResult Scan(const Progress& progress, bool deleteExpired)
     return result;
 }
 
+QThreadPool* ReadingPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        // The application object waits for a reading still under way when
+        // it goes; a reading stops at the next file once cancelled.
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setObjectName(QStringLiteral("storedInvitationReaders"));
+        // The list and the reminders may read at the same time.
+        pool->setMaxThreadCount(2);
+    }
+    return pool;
+}
+
 QFuture<CStoredScanResult> StartScan(bool deleteExpired)
 {
     auto promise = std::make_shared<QPromise<CStoredScanResult>>();
     QFuture<CStoredScanResult> future = promise->future();
     promise->start();
-    QThreadPool::globalInstance()->start([promise, deleteExpired] {
+    ReadingPool()->start([promise, deleteExpired] {
         CStoredScanResult result = Scan(
             [&promise](int done, int total) {
                 promise->setProgressRange(0, total);

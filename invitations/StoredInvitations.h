@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <functional>
@@ -47,7 +48,13 @@ using Progress = std::function<bool(int done, int total)>;
 // expired ones are simply left out.
 CStoredScanResult Scan(const Progress& progress = {}, bool deleteExpired = true);
 
-// Scan() on a pool thread, so that a folder of a thousand stored invitations
+// The threads that read stored invitations. Not Qt's global pool: Qt's own
+// painting hands work to that one and waits for it, so readings there would
+// freeze the very window they are meant to keep free. Made on first use on
+// the window's thread and owned by the application object.
+QThreadPool* ReadingPool();
+
+// Scan() on a ReadingPool() thread, so that a folder of a thousand stored invitations
 // never holds up the window. The future reports the progress (files done out
 // of the total) and is cancelled between two files by QFuture::cancel().
 QFuture<CStoredScanResult> StartScan(bool deleteExpired = true);

@@ -100,6 +100,9 @@ bool CExistingWizard::waitForFirstFill()
             loop.quit();
         });
         progress->show();
+        // Above the window it was started from, also where no window
+        // manager keeps a dialog over its owner.
+        progress->raise();
     });
     slow.start(kProgressDelayMs);
 
