@@ -124,14 +124,13 @@ QByteArray DecodeBoth(CBase64& codec, const QString& wide)
     FUZZ_CHECK(wideLength == codec.ByteCount(), QString());
 
     std::uint32_t narrowLength = 0;
-    codec.DecodeAscii(narrow.constData(), static_cast<std::uint32_t>(narrow.size()),
-                      narrowLength);
+    codec.DecodeAscii(narrow.constData(), static_cast<std::uint32_t>(narrow.size()), narrowLength);
     CheckZeroTails(codec, "DecodeAscii");
     const QByteArray fromNarrow = Bytes(codec);
     FUZZ_CHECK(narrowLength == codec.ByteCount(), QString());
-    FUZZ_CHECK(fromWide == fromNarrow, QStringLiteral("text %1\n  wide %2\n  8-bit %3")
-                                           .arg(Fuzz::Hex(narrow), Fuzz::Hex(fromWide),
-                                                Fuzz::Hex(fromNarrow)));
+    FUZZ_CHECK(fromWide == fromNarrow,
+               QStringLiteral("text %1\n  wide %2\n  8-bit %3")
+                   .arg(Fuzz::Hex(narrow), Fuzz::Hex(fromWide), Fuzz::Hex(fromNarrow)));
 
     // A fresh codec must agree with the reused one.
     FUZZ_CHECK(CBase64::DecodeString(wide) == fromWide, Fuzz::Hex(narrow));
@@ -141,10 +140,10 @@ QByteArray DecodeBoth(CBase64& codec, const QString& wide)
         const auto reference =
             QByteArray::fromBase64Encoding(plain, QByteArray::AbortOnBase64DecodingErrors);
         if (reference)
-            FUZZ_CHECK(*reference == fromWide, QStringLiteral("text %1\n  ours %2\n  Qt's %3")
-                                                   .arg(QString::fromLatin1(plain),
-                                                        Fuzz::Hex(fromWide),
-                                                        Fuzz::Hex(*reference)));
+            FUZZ_CHECK(
+                *reference == fromWide,
+                QStringLiteral("text %1\n  ours %2\n  Qt's %3")
+                    .arg(QString::fromLatin1(plain), Fuzz::Hex(fromWide), Fuzz::Hex(*reference)));
     }
     return fromWide;
 }
@@ -179,9 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (control & 1) {
         wide.resize(input.size() / 2);
         for (qsizetype i = 0; i < wide.size(); ++i)
-            wide[i] = QChar(static_cast<char16_t>(static_cast<unsigned char>(input.at(2 * i)) |
-                                                  (static_cast<unsigned char>(input.at(2 * i + 1))
-                                                   << 8)));
+            wide[i] = QChar(
+                static_cast<char16_t>(static_cast<unsigned char>(input.at(2 * i)) |
+                                      (static_cast<unsigned char>(input.at(2 * i + 1)) << 8)));
     } else {
         wide = QString::fromLatin1(input);
     }
