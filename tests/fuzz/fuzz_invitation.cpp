@@ -58,8 +58,8 @@ QByteArray Encipher(QByteArray plain, const QString& key)
     }
     const auto* k = reinterpret_cast<const std::uint8_t*>(keyBytes.constData());
     auto* p = reinterpret_cast<std::uint8_t*>(plain.data());
-    const std::size_t header = std::min<std::size_t>(std::size_t(plain.size()),
-                                                     std::size_t(CEncryptFile::kHeaderBytes));
+    const std::size_t header =
+        std::min<std::size_t>(std::size_t(plain.size()), std::size_t(CEncryptFile::kHeaderBytes));
     CRc4(k, std::size_t(keyBytes.size())).Apply(p, header);
     CRc4(k, std::size_t(keyBytes.size())).Apply(p + header, std::size_t(plain.size()) - header);
     return plain;
@@ -146,11 +146,12 @@ void ReadStoredInvitation(const QString& path)
                info.ErrorText());
     CTVLCertParam back;
     FUZZ_CHECK(back.LoadInvitation(exported, QStringLiteral("pw")), back.ErrorText());
-    FUZZ_CHECK(back.GetString(QStringLiteral("Nickname")) == info.GetNickname(), info.GetNickname());
-    FUZZ_CHECK(back.GetString(QStringLiteral("SessionDisplayName")) ==
-                   info.GetSessionDisplayName(),
+    FUZZ_CHECK(back.GetString(QStringLiteral("Nickname")) == info.GetNickname(),
+               info.GetNickname());
+    FUZZ_CHECK(back.GetString(QStringLiteral("SessionDisplayName")) == info.GetSessionDisplayName(),
                info.GetSessionDisplayName());
-    FUZZ_CHECK(back.GetString(QStringLiteral("DDNSNAME")) == info.GetDdnsName(), info.GetDdnsName());
+    FUZZ_CHECK(back.GetString(QStringLiteral("DDNSNAME")) == info.GetDdnsName(),
+               info.GetDdnsName());
     QByteArray value;
     FUZZ_CHECK(back.GetBinary(QStringLiteral("IPV6Addr"), value) && value == info.GetAddress(),
                Fuzz::Hex(value));

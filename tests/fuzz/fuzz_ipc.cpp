@@ -130,8 +130,7 @@ void Replay(const QStringList& call, IRPCExecute& to)
 {
     const QString& op = call.at(0);
     auto data = [](const QString& hex) {
-        return hex == QStringLiteral("<null>") ? QByteArray()
-                                               : QByteArray::fromHex(hex.toLatin1());
+        return hex == QStringLiteral("<null>") ? QByteArray() : QByteArray::fromHex(hex.toLatin1());
     };
     if (op == QStringLiteral("CreateInvitation"))
         to.CreateInvitation(call[1], call[2], call[3], call[4], call[5].toULongLong(), call[6],
@@ -222,7 +221,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     g_harness = new Harness;
     Harness& h = *g_harness;
     if (!h.environment.isValid() || !h.service.Listen())
-        Fuzz::Fail(__FILE__, __LINE__, "service end listens", QString::fromLocal8Bit(strerror(errno)));
+        Fuzz::Fail(__FILE__, __LINE__, "service end listens",
+                   QString::fromLocal8Bit(strerror(errno)));
     if (!h.handler.StartClient(&h.window, &h.received))
         Fuzz::Fail(__FILE__, __LINE__, "program connects", h.handler.GetErrorText());
     if (!h.service.AcceptPending(5000))
@@ -248,8 +248,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h.received.calls.clear();
     h.received.sizes.clear();
     const quint64 before = h.handler.Notifier().Delivered();
-    const ssize_t sent =
-        ::send(h.service.connection, message.constData(), std::size_t(message.size()), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(h.service.connection, message.constData(),
+                                std::size_t(message.size()), MSG_NOSIGNAL);
     FUZZ_CHECK(sent == message.size(),
                QStringLiteral("sent %1 of %2 bytes").arg(sent).arg(message.size()));
 
@@ -282,10 +282,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(text == proxy.documents.first(), proxy.documents.first());
         Recorder again;
         ExecuteCommand(&again, text);
-        FUZZ_CHECK(again.calls == h.received.calls,
-                   QStringLiteral("received\n  %1\nsent back as\n  %2\nand received as\n  %3")
-                       .arg(Describe(h.received.calls), proxy.documents.first(),
-                            Describe(again.calls)));
+        FUZZ_CHECK(
+            again.calls == h.received.calls,
+            QStringLiteral("received\n  %1\nsent back as\n  %2\nand received as\n  %3")
+                .arg(Describe(h.received.calls), proxy.documents.first(), Describe(again.calls)));
     }
     return 0;
 }

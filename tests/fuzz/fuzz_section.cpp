@@ -47,10 +47,10 @@ public:
                               QString::fromLatin1(
                                   QByteArray(reinterpret_cast<const char*>(name), sizeof name)
                                       .toHex()),
-                              QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(
-                                                                 session->DisplayField()),
-                                                             SectionLayout::kTextFieldBytes)
-                                                      .toHex()),
+                              QString::fromLatin1(
+                                  QByteArray(reinterpret_cast<const char*>(session->DisplayField()),
+                                             SectionLayout::kTextFieldBytes)
+                                      .toHex()),
                               QString::fromLatin1(session->Peers().Header().toHex()));
             for (const PeerRecord& peer : session->Peers().GetPeers())
                 lines << QStringLiteral("  peer ") +

@@ -35,7 +35,8 @@ void WriteRaw(const QString& target, const QString& name, const QByteArray& byte
     const QString folder = QDir(g_root).filePath(target);
     QDir().mkpath(folder);
     QFile file(QDir(folder).filePath(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
         std::exit(1);
     }
@@ -81,10 +82,9 @@ void IpcSeeds()
                                  QStringLiteral("Access denied & \"quoted\" <text>"));
     p.PostInvitationAppData(QByteArray(300, 'r'));
     p.CloseServerSession(QStringLiteral("Design Team \u00e9\U0001F600"));
-    const char* names[] = {"create_with_data", "create_without_data", "join",
-                           "join_status",      "lsp_notify",          "ui_notify",
-                           "p2p_status",       "create_status",       "app_data",
-                           "close_session"};
+    const char* names[] = {"create_with_data", "create_without_data", "join",       "join_status",
+                           "lsp_notify",       "ui_notify",           "p2p_status", "create_status",
+                           "app_data",         "close_session"};
     for (qsizetype i = 0; i < p.documents.size(); ++i)
         Write(QStringLiteral("ipc"), QString::fromLatin1(names[i]), 1, p.documents[i].toUtf8());
     // The wire form itself, and one just under the receive buffer.
@@ -124,8 +124,7 @@ void SectionSeeds()
         TunnelRecord tunnel;
         tunnel.bytes.fill('t');
         s->Tunnels().Append(tunnel);
-        WriteRaw(QStringLiteral("section"), QStringLiteral("one_session"),
-                 WrittenImage(container));
+        WriteRaw(QStringLiteral("section"), QStringLiteral("one_session"), WrittenImage(container));
         CTVLSession* t = container.GetOrCreateSession(QStringLiteral("Z\u00fcrich \U0001F600"));
         t->SetDisplayText(QStringLiteral("Second"));
         t->Peers().Append(Peer(QStringLiteral("carol"), QStringLiteral("10.1.0.9")));
@@ -137,13 +136,12 @@ void SectionSeeds()
         WriteRaw(QStringLiteral("section"), QString::fromLatin1(name), image);
     };
     write("empty_list", Image().image());
-    write("half_published",
-          Image()
-              .session(QStringLiteral("net"), QStringLiteral("Net"), 2)
-              .peer(QStringLiteral("a"))
-              .peer(QStringLiteral("b"))
-              .tunnels(0, 0)
-              .image(520 + 520 + 4 + 16 + 1068));
+    write("half_published", Image()
+                                .session(QStringLiteral("net"), QStringLiteral("Net"), 2)
+                                .peer(QStringLiteral("a"))
+                                .peer(QStringLiteral("b"))
+                                .tunnels(0, 0)
+                                .image(520 + 520 + 4 + 16 + 1068));
     write("marked_empty_and_short", Image()
                                         .session(QStringLiteral("net"), QStringLiteral("Net"), 5)
                                         .peer(QStringLiteral("a"), 0)
@@ -164,10 +162,8 @@ void SectionSeeds()
                                  .session(QStringLiteral("x"), QStringLiteral("second"), 0)
                                  .tunnels(0, 0)
                                  .image());
-    write("negative_counts", Image()
-                                 .session(QStringLiteral("neg"), QStringLiteral("N"), -1)
-                                 .tunnels(-5, 0)
-                                 .image());
+    write("negative_counts",
+          Image().session(QStringLiteral("neg"), QStringLiteral("N"), -1).tunnels(-5, 0).image());
 }
 
 // ---------------------------------------------------------------------------
@@ -175,9 +171,9 @@ void SectionSeeds()
 QByteArray Pkcs12(const CCertificate& cert, const char* password, int keyNid, int certNid,
                   int iterations, int macIterations, bool withKey = true)
 {
-    PKCS12* p12 = PKCS12_create(password, "seed", withKey ? cert.PrivateKey() : nullptr,
-                                cert.Cert(), nullptr, keyNid, certNid, iterations, macIterations,
-                                0);
+    PKCS12* p12 =
+        PKCS12_create(password, "seed", withKey ? cert.PrivateKey() : nullptr, cert.Cert(), nullptr,
+                      keyNid, certNid, iterations, macIterations, 0);
     if (!p12) {
         ERR_print_errors_fp(stderr);
         std::exit(1);
