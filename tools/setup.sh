@@ -9,6 +9,7 @@ PACKAGES=(
   libpugixml-dev libssl-dev openssl libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11 strace
   locales desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl
+  clang libclang-rt-dev llvm
 )
 
 missing=()
