@@ -2,7 +2,10 @@
 
 #include "foundation/XmlSerializer.h"
 
+#include <QByteArray>
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -20,9 +23,22 @@ private:
     CXmlSerializer m_xml;
 };
 
+// Longest side of a range in the port notation: "123456789-1" is allowed,
+// "1234567890-1" is not.
+constexpr qsizetype kMaxPortSideLength = 9;
+
 // The user's port notation ("80,100,1200-1202", "S3389") into `format`. True
 // when at least one item was found.
-bool ParsePortList(const QString& portText, CSessionTypeFormat& format);
+//
+// Tokens are separated by any of " ,;:"; a leading upper-case "S" marks a
+// service port; the first "-" splits a range; each number keeps its low 16
+// bits. A text that has a range side longer than kMaxPortSideLength characters
+// is refused as a whole: nothing is added to `format`, the result is false and
+// `*invalid` (when given) becomes true. The Add New Session dialog passes
+// `invalid` and shows message 116 for it, instead of taking the false result
+// for "no ports given" and recording its application list. `*invalid` is set
+// to false for every other text.
+bool ParsePortList(const QString& portText, CSessionTypeFormat& format, bool* invalid = nullptr);
 
 // The session-type catalogue SessionTypes.dat: names to session-type texts.
 // The service reads and writes the same file, so its byte layout is fixed.
@@ -32,7 +48,11 @@ public:
     // Opens <appdata>/quornix/TervalaPro/sessions/SessionTypes.dat (creating
     // the folder chain) and loads it.
     CSessionTypeCatalog();
-    // Saves, whether or not anything changed.
+    // Saves, whether or not anything changed, with one exception: when the
+    // last Load() met a file that it could not read completely (damaged,
+    // unreadable, not a regular file) and nothing was added since, the file
+    // is left as it is rather than rewritten with fewer entries. Likewise a
+    // catalogue that found no file and was not changed creates none.
     ~CSessionTypeCatalog();
     CSessionTypeCatalog(const CSessionTypeCatalog&) = delete;
     CSessionTypeCatalog& operator=(const CSessionTypeCatalog&) = delete;
@@ -49,11 +69,23 @@ public:
     // False when `name` is present already (nothing changes). Does not write.
     bool Add(const QString& name, const QString& text);
     // Writes the whole map (to a temporary file renamed over the catalogue).
-    // False when it could not be written; the file on disk is then unchanged.
+    // False when it could not be written; the file on disk is then unchanged
+    // and SaveError() says why. When the file being replaced was found damaged
+    // by the last Load(), it is first kept beside it as DamagedCopyPath(), so
+    // the entries that could not be read are not lost with it.
     bool Save();
 
     QString FilePath() const { return m_path; }
+    // <catalogue>.damaged
+    QString DamagedCopyPath() const;
+    // Empty when the last Load() read the whole file or found none.
     QString LoadError() const { return m_loadError; }
+    QString SaveError() const { return m_saveError; }
+
+    // Files larger than this are read only up to it (the rest counts as
+    // damage): a catalogue in a shared folder must not make the program
+    // allocate without bound.
+    static constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 
     // The archive byte form, exposed for tests, benchmarks and the stand-in.
     static QByteArray Serialize(const QList<QPair<QString, QString>>& entries);
@@ -64,6 +96,14 @@ public:
                             QString* error = nullptr);
 
 private:
+    enum class FileState
+    {
+        Missing,
+        Intact,
+        Damaged
+    };
+    bool keepDamagedCopy();
+
     QString m_path;
     // Insertion order is the map's order (the platform map had its own order;
     // readers must not depend on it).
@@ -71,4 +111,7 @@ private:
     QHash<QString, qsizetype> m_index;
     QStringList m_names;
     QString m_loadError;
+    QString m_saveError;
+    FileState m_fileState = FileState::Missing;
+    bool m_changed = false;
 };
