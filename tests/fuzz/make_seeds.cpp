@@ -2,7 +2,7 @@
 // program's own writers (and, for the session list, the tests' independent
 // image writer), each with the control byte its target expects.
 //
-//   build-fuzz/tests/fuzz/make_fuzz_seeds tests/fuzz/corpus
+//   build-fuzz/tests/fuzz/make_fuzz_seeds tests/fuzz/corpus [target...]
 //
 // Hand-made seeds live beside them and are left alone. Certificates and
 // salts are random, so a second run rewrites the invitation seeds.
@@ -11,6 +11,7 @@
 #include "invitations/TVLCertParam.h"
 #include "servicelink/RPCExecute.h"
 #include "sessions/SessionContainer.h"
+#include "sessions/SessionTypeCatalog.h"
 #include "sessions/SharedSection.h"
 #include "tests/invitations/TestCertificates.h"
 #include "tests/sessions/SectionImage.h"
@@ -246,20 +247,70 @@ void InvitationSeeds()
     Write(inv, QStringLiteral("pfx_default_counts"), 4, defaults);
 }
 
+// ---------------------------------------------------------------------------
+
+void CatalogSeeds()
+{
+    const QString cat = QStringLiteral("catalog");
+    CSessionTypeFormat rdp;
+    rdp.AddPortRange(3389, 3389, true);
+    rdp.AddApplication(QStringLiteral("mstsc.exe"));
+    CSessionTypeFormat web;
+    web.AddPortRange(80, 80, false);
+    web.AddPortRange(8000, 8080, false);
+    const QList<QPair<QString, QString>> entries = {
+        {QStringLiteral("Remote Desktop Access (RDP)"), rdp.GetText()},
+        {QStringLiteral("Web \u00e9\U0001F600"), web.GetText()},
+        {QStringLiteral("Empty"), QString()}};
+    Write(cat, QStringLiteral("written"), 0, CSessionTypeCatalog::Serialize(entries));
+    Write(cat, QStringLiteral("written_then_add"), 2, CSessionTypeCatalog::Serialize(entries));
+    Write(cat, QStringLiteral("empty_catalogue"), 0, CSessionTypeCatalog::Serialize({}));
+
+    // Forms another writer may use: 8-bit strings, the long count and
+    // length forms, a repeated name, and a file that ends early.
+    QByteArray other = QByteArray::fromHex("ffff03000000");                    // count 3 as u32
+    other += QByteArray::fromHex("03") + "ftp";                                // 8-bit, short
+    other += QByteArray::fromHex("ff0400") + "text";                           // 8-bit, u16 length
+    other += QByteArray::fromHex("fffeff02") + QByteArray("f\0t\0", 4);        // wide, short
+    other += QByteArray::fromHex("fffeffffff01000000") + QByteArray("x\0", 2); // wide, u32 length
+    other += QByteArray::fromHex("03") + "ftp"; // the same name again
+    other += QByteArray::fromHex("02") + "zz";
+    Write(cat, QStringLiteral("other_forms"), 0, other);
+    Write(cat, QStringLiteral("ends_early"), 2, other.left(other.size() - 5));
+    Write(cat, QStringLiteral("huge_count"), 0,
+          QByteArray::fromHex("ffffffffffffffffffffffff7f01"
+                              "016100"));
+
+    const char* ports[] = {"80,100,1200-1202", "S3389", "70000;-1: S1-2 ,,",
+                           "1234567890-1",     "S",     "65535-0 S-5 7-"};
+    int n = 0;
+    for (const char* text : ports)
+        Write(cat, QStringLiteral("ports_%1").arg(++n), 1, QByteArray(text));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder> [target...]\n", argv[0]);
         return 2;
     }
     g_root = QString::fromLocal8Bit(argv[1]);
+    QStringList wanted;
+    for (int i = 2; i < argc; ++i)
+        wanted << QString::fromLocal8Bit(argv[i]);
     TestEnvironment environment; // the section writer opens its lock there
     EnsurePkcs12Providers();
-    IpcSeeds();
-    SectionSeeds();
-    InvitationSeeds();
+    const QList<QPair<QString, void (*)()>> makers = {
+        {QStringLiteral("ipc"), IpcSeeds},
+        {QStringLiteral("section"), SectionSeeds},
+        {QStringLiteral("invitation"), InvitationSeeds},
+        {QStringLiteral("catalog"), CatalogSeeds}};
+    for (const auto& [target, make] : makers) {
+        if (wanted.isEmpty() || wanted.contains(target))
+            make();
+    }
     std::printf("%d seeds written under %s\n", g_written, argv[1]);
     return 0;
 }
