@@ -8,6 +8,7 @@
 #include "skin/Pictures.h"
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
+#include "support/ContactSupportDlg.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAction>
@@ -168,15 +169,15 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add, Existing and Contact Support stay disabled until their flows
-    // exist: a menu entry that does nothing would mislead.
+    // Add and Existing stay disabled until their flows exist: a menu entry
+    // that does nothing would mislead.
     add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
     add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
     add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
     add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
-    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), false);
+    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
     add(help, IDM_ABOUT, QStringLiteral("&About"), true);
     // Above the buttons, below the area the skin keeps for its picture.
     m_menuBar->setGeometry(dlu(18, 50, 181, 12));
@@ -353,11 +354,16 @@ void CTervalaprouiDlg::OnCommand(int id)
     case IDC_JOIN:
         JoinNetworkFromFile(QString());
         break;
+    case IDM_CONTACT_SUPPORT: {
+        // Needs only the log file and the network: works with the service down.
+        CContactSupportDlg support(isVisible() ? this : nullptr);
+        support.DoModal();
+        break;
+    }
     case IDM_ADD_NETWORK:
     case IDC_ADD:
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
-    case IDM_CONTACT_SUPPORT:
         // Disabled until their flows exist.
         break;
     default:

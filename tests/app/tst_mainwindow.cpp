@@ -473,7 +473,7 @@ void TestMainWindow::commandsAndAccessibility()
                                                  {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, false},
                                                  {CTervalaprouiDlg::IDM_REFRESH, true},
                                                  {CTervalaprouiDlg::IDM_EXIT, true},
-                                                 {CTervalaprouiDlg::IDM_CONTACT_SUPPORT, false},
+                                                 {CTervalaprouiDlg::IDM_CONTACT_SUPPORT, true},
                                                  {CTervalaprouiDlg::IDM_ABOUT, true}};
     for (const auto& [id, enabled] : entries) {
         QAction* action = dlg.Action(id);
