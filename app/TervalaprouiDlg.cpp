@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 #include <utility>
@@ -30,6 +31,8 @@ constexpr quint32 IDS_CONNECTING = 123;
 constexpr quint32 IDS_RESOLVING = 130;
 constexpr quint32 IDS_TRAY_TOOLTIP = 124;
 constexpr quint32 IDS_APP_TITLE = 57344;
+constexpr quint32 IDS_JOIN_LINK_LOST = 10203;
+constexpr quint32 IDS_CREATE_LINK_LOST = 10204;
 
 std::optional<bool>& trayOverride()
 {
@@ -66,6 +69,8 @@ CTervalaprouiDlg::CTervalaprouiDlg(const CCommandLine& commandLine, QWidget* par
     setFixedSize(dlu(0, 0, 216, 296).size());
     connect(&m_trayIcon, &CTrayNotifyIcon::command, this, &CTervalaprouiDlg::OnCommand);
     connect(&m_networks, &COnlineUsersFeed::changed, this, &CTervalaprouiDlg::onNetworksChanged);
+    m_serviceProxy.SetLinkObserver(
+        [this](const CIPCCommandHandler::LinkEvent& event) { onServiceLink(event); });
 }
 
 CTervalaprouiDlg::~CTervalaprouiDlg()
@@ -323,6 +328,10 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
     m_progress.Advance(IDS_RESOLVING);
     m_serviceProxy.JoinInvitation(wizard.NickName(), wizard.InvitationPath(), wizard.Password());
     m_progress.Advance(IDS_CONNECTING);
+    // With the service down the request went nowhere: no answer will close
+    // the progress window.
+    if (!m_serviceProxy.IsLinkUp())
+        endUnansweredRequests(1, 0, m_serviceProxy.GetErrorText());
 }
 
 void CTervalaprouiDlg::OnCommand(int id)
@@ -513,4 +522,52 @@ int CTervalaprouiDlg::PostInvitationAppData(const QByteArray& data)
 {
     m_appData = QByteArray(data.constData(), data.size());
     return 1;
+}
+
+void CTervalaprouiDlg::onServiceLink(const CIPCCommandHandler::LinkEvent& event)
+{
+    if (m_ended)
+        return;
+    switch (event.kind) {
+    case CIPCCommandHandler::LinkEvent::Lost:
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(QStringLiteral("Service link lost: ") + event.reason);
+        endUnansweredRequests(event.joinsLost, event.createsLost, event.reason);
+        break;
+    case CIPCCommandHandler::LinkEvent::Down:
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::Trace(QStringLiteral("Service not reachable, retrying: ") + event.reason);
+        m_trayIcon.ShowServiceDown(event.firstOfOutage);
+        // A service that stopped cleanly has withdrawn its networks.
+        m_networks.Refresh();
+        break;
+    case CIPCCommandHandler::LinkEvent::Restored:
+        m_trayIcon.ShowServiceReachable();
+        // A restarted service must learn that a user interface is there; its
+        // answer (the status) restores the icon.
+        m_serviceProxy.PostUINotify();
+        break;
+    }
+}
+
+void CTervalaprouiDlg::endUnansweredRequests(int joins, int creates, const QString& reason)
+{
+    QStringList texts;
+    // An open progress window waits for a join's outcome that will not come.
+    if (joins > 0 || m_progress.HasWindow()) {
+        m_progress.DestroyWindow();
+        m_appData.clear();
+        texts << LoadString(IDS_JOIN_LINK_LOST);
+    }
+    if (creates > 0)
+        texts << LoadString(IDS_CREATE_LINK_LOST);
+    for (QString& text : texts) {
+        if (!reason.isEmpty())
+            text += QStringLiteral("\n\n") + reason;
+        // From the event loop: the link's handling must not wait for the user.
+        QTimer::singleShot(0, this, [this, text] {
+            if (!m_ended)
+                Prompter::error(isVisible() ? this : nullptr, text);
+        });
+    }
 }

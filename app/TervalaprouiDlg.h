@@ -124,6 +124,10 @@ private:
     void onNetworksChanged();
     void hideToTray();
     void showAbout();
+    // The service link lost, down or back (see CIPCCommandHandler).
+    void onServiceLink(const CIPCCommandHandler::LinkEvent& event);
+    // Requests whose answers can no longer come end with a message.
+    void endUnansweredRequests(int joins, int creates, const QString& reason);
 
     // Declared in the order the window builds them; destroyed in reverse.
     CIPCCommandHandler m_serviceProxy;

@@ -11,6 +11,8 @@ constexpr quint32 IDS_TRAY_TITLE = 124;
 constexpr quint32 IDS_TRAY_ACTIVE = 126;
 constexpr quint32 IDS_TRAY_FAILED = 127;
 constexpr quint32 IDS_TRAY_INACTIVE = 128;
+constexpr quint32 IDS_SERVICE_NOT_RUNNING = 10201;
+constexpr quint32 IDS_SERVICE_LOST = 10202;
 constexpr int kBalloonMs = 2000;
 } // namespace
 
@@ -117,6 +119,7 @@ QIcon CTrayNotifyIcon::CurrentIcon() const
 
 void CTrayNotifyIcon::ShowServiceStatus(bool active)
 {
+    m_serviceDown = false;
     if (active) {
         // Coming back needs no balloon: the icon's colour and tooltip say it.
         SetTooltipText(LoadString(IDS_TRAY_ACTIVE));
@@ -126,6 +129,23 @@ void CTrayNotifyIcon::ShowServiceStatus(bool active)
     ShowBalloon(LoadString(IDS_TRAY_FAILED), LoadString(IDS_TRAY_TITLE));
     SetTooltipText(LoadString(IDS_TRAY_INACTIVE));
     SetIcon(CreateGrayIcon(m_normalIcon));
+}
+
+void CTrayNotifyIcon::ShowServiceDown(bool balloon)
+{
+    m_serviceDown = true;
+    if (balloon)
+        ShowBalloon(LoadString(IDS_SERVICE_LOST), LoadString(IDS_TRAY_TITLE));
+    SetTooltipText(LoadString(IDS_SERVICE_NOT_RUNNING));
+    SetIcon(CreateGrayIcon(m_normalIcon));
+}
+
+void CTrayNotifyIcon::ShowServiceReachable()
+{
+    if (!m_serviceDown)
+        return;
+    m_serviceDown = false;
+    SetTooltipText(LoadString(IDS_TRAY_TITLE));
 }
 
 QImage CTrayNotifyIcon::CreateGrayImage(const QImage& image)

@@ -41,6 +41,14 @@ public:
     bool ShowBalloon(const QString& text, const QString& title);
     bool SetIcon(const QIcon& icon);
     void ShowServiceStatus(bool active);
+    // The service itself cannot be reached: grey icon, a tooltip that says
+    // the service is not running, and the balloon when asked for (once per
+    // outage: the caller knows when one begins).
+    void ShowServiceDown(bool balloon);
+    // A connection to the service is up again. The icon stays grey until the
+    // service reports its status; the tooltip no longer says it is not running.
+    void ShowServiceReachable();
+    bool ShowsServiceDown() const { return m_serviceDown; }
 
     static QIcon CreateGrayIcon(const QIcon& icon);
     // The grey rendering of one picture, pixel by pixel (kept separate so it
@@ -69,4 +77,5 @@ private:
     QString m_lastBalloonText;
     QString m_lastBalloonTitle;
     int m_balloonCount = 0;
+    bool m_serviceDown = false;
 };

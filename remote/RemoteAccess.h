@@ -26,6 +26,9 @@ public:
 
     // Creating side (used by the Add Network wizard). Linux has no Remote
     // Assistance programs: always returns false ("not prepared"), out untouched.
+    // A platform that has one obtains its ticket and hands it to
+    // CRemoteAssistanceTicket::Prepare (RemoteAssistanceTicket.h), which fills
+    // `out` the same way.
     struct Prepared
     {
         QString sessionType;

@@ -81,9 +81,18 @@ constexpr Entry kStrings[] = {
      u"DtLength=\"300\" PassStub=\"\" L=\"0\" /></UPLOADINFO>"},
     {10022, u"Failed to create Remote Assistance ticket"},
     {10023, u"<?xml version=\"1.0\" ?><UPLOADINFO TYPE=\"Escalated\"><UPLOADDATA "
-            u"USERNAME=\"Tervala Meeting\" RCTICKET=\"%s\""},
+            u"USERNAME=\"Tervala Meeting\" RCTICKET=\"%s"},
     {10024, u"Streaming Session (MP3,AVI,WebCAM)"},
     {10025, u"Remote Desktop Access (RDP)"},
+    {10201, u"Tervala Pro service is not running"},
+    {10202, u"The Tervala Pro service stopped or cannot be reached. Tervala Pro keeps trying to "
+            u"connect to it."},
+    {10203, u"The connection to the Tervala Pro service was lost before the network was joined. "
+            u"Try again once the service runs."},
+    {10204, u"The connection to the Tervala Pro service was lost before the network invitation "
+            u"file was created. Try again once the service runs."},
+    {10205, u"the service socket belongs to a process of another user (uid %1); only root or "
+            u"this user may serve it"},
     {32772, u"Add Network"},
     {32774, u"Join Network"},
     {32775, u"Exit"},

@@ -2,6 +2,7 @@
 
 #include "foundation/Paths.h"
 #include "foundation/TraceLog.h"
+#include "resources/StringTable.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 namespace {
 constexpr quint32 kConnectFailed = 10005;
 constexpr quint32 kReadWriteFailed = 10006;
+constexpr quint32 kUntrustedPeer = 10205;
 constexpr int kBusyRetryMs = 100;
 
 // One non-blocking connect; returns 0 with fd set, or the errno.
@@ -59,7 +61,7 @@ void CIPCPipe::SetError(int err, quint32 stringId)
     FormatErrorText(ErrorCode::System(err), m_errorText, stringId);
 }
 
-bool CIPCPipe::ConnectToServer(int readEvent)
+bool CIPCPipe::ConnectToServer(int readEvent, bool waitWhileBusy)
 {
     m_role = Client;
     ClosePipe();
@@ -75,7 +77,8 @@ bool CIPCPipe::ConnectToServer(int readEvent)
     int err = tryConnect(path, fd);
     // A full backlog means the service is there but busy: keep knocking for
     // up to the busy wait, once per attempt.
-    for (int attempt = 1; err == EAGAIN && attempt <= kConnectAttempts; ++attempt) {
+    for (int attempt = 1; waitWhileBusy && err == EAGAIN && attempt <= kConnectAttempts;
+         ++attempt) {
         QElapsedTimer waited;
         waited.start();
         while (err == EAGAIN && waited.elapsed() < m_busyWaitMs) {
@@ -89,6 +92,27 @@ bool CIPCPipe::ConnectToServer(int readEvent)
         // ENOENT / ECONNREFUSED: no service; EAGAIN after every attempt: the
         // service stayed busy.
         SetError(err, kConnectFailed);
+        return false;
+    }
+
+    // While no service listens anyone may put a socket at the path (or a
+    // runtime folder may be writable): whoever answers must be root or this
+    // user before a single message, password included, goes to it.
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0) {
+        err = errno;
+        ::close(fd);
+        SetError(err, kConnectFailed);
+        return false;
+    }
+    if (!IsTrustedPeer(peer.uid, ::geteuid())) {
+        ::close(fd);
+        m_errorText = LoadString(kConnectFailed) + QStringLiteral(". Reason: ") +
+                      LoadString(kUntrustedPeer).arg(peer.uid);
+        if (TraceLevel() & TRACE_ERROR)
+            CTraceLog::TraceF("IPC_ERROR service socket served by uid %u (pid %d); refused",
+                              static_cast<unsigned>(peer.uid), static_cast<int>(peer.pid));
         return false;
     }
 
@@ -181,6 +205,10 @@ bool CIPCPipe::WriteMessage(const void* data, quint32 count)
 {
     if ((m_state != Reading && m_state != Connected) || m_fd < 0)
         return false;
+    // The socket is non-blocking (SO_SNDTIMEO would not apply to it): the
+    // wait for room is a poll against one deadline for the whole message.
+    QElapsedTimer waited;
+    waited.start();
     for (;;) {
         const ssize_t n = ::send(m_fd, data, count, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n == static_cast<ssize_t>(count))
@@ -193,9 +221,17 @@ bool CIPCPipe::WriteMessage(const void* data, quint32 count)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // The service has not taken earlier messages yet: wait for room.
+            // The service has not taken earlier messages yet: wait for room,
+            // but a service that stopped reading counts as gone.
+            const qint64 left = m_writeTimeoutMs - waited.elapsed();
             pollfd p = {m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, -1) < 0 && errno != EINTR) {
+            const int r = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+            if (r == 0) {
+                m_state = Broken;
+                SetError(ETIMEDOUT, kReadWriteFailed);
+                return false;
+            }
+            if (r < 0 && errno != EINTR) {
                 m_state = Broken;
                 SetError(errno, kReadWriteFailed);
                 return false;

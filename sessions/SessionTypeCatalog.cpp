@@ -9,11 +9,13 @@
 #include <QTemporaryFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 const QString kRootName = QStringLiteral("TVLSessionStringFormat");
@@ -43,53 +45,73 @@ constexpr quint16 kWideTag = 0xFFFE;
 constexpr quint16 kLongLength16 = 0xFFFF;
 constexpr quint32 kLongLength32 = 0xFFFFFFFF;
 
-void putU8(QByteArray& out, quint8 value)
+// Writes into a buffer sized beforehand: the whole catalogue is built in one
+// allocation, without a bounds check per byte.
+class ArchiveWriter
 {
-    out.append(char(value));
-}
+public:
+    explicit ArchiveWriter(char* out) : m_out(out) {}
 
-void putU16(QByteArray& out, quint16 value)
-{
-    char bytes[2];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 2);
-}
+    static qsizetype countBytes(qsizetype count) { return count < kLongLength16 ? 2 : 6; }
+    static qsizetype stringBytes(const QString& text)
+    {
+        const qsizetype length = text.size();
+        const qsizetype lengthBytes = length < kLongLength8 ? 1 : length < kWideTag ? 3 : 7;
+        return 3 + lengthBytes + 2 * length;
+    }
 
-void putU32(QByteArray& out, quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 4);
-}
-
-void putString(QByteArray& out, const QString& text)
-{
-    putU8(out, kLongLength8);
-    putU16(out, kWideTag);
-    const auto length = quint64(text.size());
-    if (length < kLongLength8) {
-        putU8(out, quint8(length));
-    } else {
-        putU8(out, kLongLength8);
-        if (length < kWideTag) {
-            putU16(out, quint16(length));
+    void count(qsizetype count)
+    {
+        if (count < kLongLength16) {
+            u16(quint16(count));
         } else {
-            putU16(out, kLongLength16);
-            putU32(out, quint32(length));
+            u16(kLongLength16);
+            u32(quint32(count));
         }
     }
-    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        out.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    } else {
-        for (QChar c : text)
-            putU16(out, c.unicode());
-    }
-}
 
-qsizetype stringBytes(const QString& text)
-{
-    return 3 + 7 + text.size() * 2;
-}
+    void string(const QString& text)
+    {
+        u8(kLongLength8);
+        u16(kWideTag);
+        const qsizetype length = text.size();
+        if (length < kLongLength8) {
+            u8(quint8(length));
+        } else {
+            u8(kLongLength8);
+            if (length < kWideTag) {
+                u16(quint16(length));
+            } else {
+                u16(kLongLength16);
+                u32(quint32(length));
+            }
+        }
+        if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+            std::memcpy(m_out, text.utf16(), std::size_t(length) * 2);
+            m_out += length * 2;
+        } else {
+            for (QChar c : text)
+                u16(c.unicode());
+        }
+    }
+
+    char* end() const { return m_out; }
+
+private:
+    void u8(quint8 value) { *m_out++ = char(value); }
+    void u16(quint16 value)
+    {
+        qToLittleEndian(value, m_out);
+        m_out += 2;
+    }
+    void u32(quint32 value)
+    {
+        qToLittleEndian(value, m_out);
+        m_out += 4;
+    }
+
+    char* m_out;
+};
 
 class ArchiveReader
 {
@@ -217,19 +239,106 @@ bool readString(ArchiveReader& in, QString& text, QString& why)
 
 using Entries = QList<QPair<QString, QString>>;
 
-void insertPair(Entries& entries, QHash<QString, qsizetype>& index, QString&& name, QString&& text)
+// Where each name sits in the entry list: open addressing over one flat array
+// of (32-bit hash, position + 1), 0 marking a free slot. A load inserts every
+// name of the file, and a node-based hash spent most of that time waiting for
+// memory; this table stays small enough for the cache and only touches a
+// name's characters when the hashes agree.
+class NameIndex
 {
-    const auto found = index.constFind(name);
-    if (found != index.cend()) {
-        entries[*found].second = std::move(text);
+public:
+    NameIndex(const Entries& entries, std::vector<quint64>& table)
+        : m_entries(entries), m_slots(table)
+    {
+    }
+
+    static quint32 hashOf(QStringView name)
+    {
+        const size_t full = qHash(name, 0);
+        return quint32(full ^ (quint64(full) >> 32));
+    }
+
+    // The position of `name` in the entries, or -1.
+    static qsizetype find(const Entries& entries, const std::vector<quint64>& table,
+                          QStringView name, quint32 hash)
+    {
+        if (table.empty())
+            return -1;
+        const size_t mask = table.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const quint64 slot = table[i];
+            if (slot == 0)
+                return -1;
+            if (quint32(slot >> 32) == hash) {
+                const auto position = qsizetype(quint32(slot)) - 1;
+                if (entries.at(position).first == name)
+                    return position;
+            }
+        }
+    }
+    qsizetype find(QStringView name, quint32 hash) const
+    {
+        return find(m_entries, m_slots, name, hash);
+    }
+
+    // Records a name that find() did not find; it is to be appended at `position`.
+    void insert(quint32 hash, qsizetype position)
+    {
+        reserve(position + 1);
+        place(hash, position);
+    }
+
+    // Room for `count` names without growing.
+    void reserve(qsizetype count)
+    {
+        size_t size = m_slots.empty() ? 16 : m_slots.size();
+        while (size < size_t(count) * 2)
+            size *= 2;
+        if (size == m_slots.size())
+            return;
+        std::vector<quint64> old(size, 0);
+        old.swap(m_slots);
+        for (quint64 slot : old) {
+            if (slot != 0)
+                place(quint32(slot >> 32), qsizetype(quint32(slot)) - 1);
+        }
+    }
+
+    void rebuild()
+    {
+        m_slots.clear();
+        reserve(m_entries.size());
+        for (qsizetype i = 0; i < m_entries.size(); ++i)
+            place(hashOf(m_entries.at(i).first), i);
+    }
+
+private:
+    void place(quint32 hash, qsizetype position)
+    {
+        const size_t mask = m_slots.size() - 1;
+        size_t i = hash & mask;
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = (quint64(hash) << 32) | quint64(position + 1);
+    }
+
+    const Entries& m_entries;
+    std::vector<quint64>& m_slots;
+};
+
+void insertPair(Entries& entries, NameIndex& index, QString&& name, QString&& text)
+{
+    const quint32 hash = NameIndex::hashOf(name);
+    const qsizetype found = index.find(name, hash);
+    if (found >= 0) {
+        entries[found].second = std::move(text);
         return;
     }
-    index.insert(name, entries.size());
+    index.insert(hash, entries.size());
     entries.append({std::move(name), std::move(text)});
 }
 
-bool deserializeInto(const QByteArray& bytes, Entries& entries, QHash<QString, qsizetype>& index,
-                     QString* error)
+bool deserializeInto(const QByteArray& bytes, Entries& entries, NameIndex& index, QString* error)
 {
     ArchiveReader in(bytes);
     quint64 count = 0;
@@ -239,8 +348,13 @@ bool deserializeInto(const QByteArray& bytes, Entries& entries, QHash<QString, q
                 QStringLiteral("the file ends inside the entry count (%1 bytes)").arg(bytes.size());
         return false;
     }
-    // The count is only a loop bound, never a size to reserve: a damaged count
-    // stops at the end of the file.
+    // The count is only a loop bound: a damaged one stops at the end of the
+    // file. Room is reserved ahead only for what the rest of the file could
+    // hold (8 bytes per wide pair at least), and not without limit; a larger
+    // catalogue simply grows as it is read.
+    const auto room = qsizetype(std::min({count, quint64(in.left() / 8), quint64(65536)}));
+    entries.reserve(entries.size() + room);
+    index.reserve(entries.size() + room);
     for (quint64 i = 0; i < count; ++i) {
         QString name;
         QString text;
@@ -482,7 +596,8 @@ void CSessionTypeCatalog::Load()
         return;
     }
 
-    const bool whole = deserializeInto(bytes, m_entries, m_index, &why);
+    NameIndex index(m_entries, m_slots);
+    const bool whole = deserializeInto(bytes, m_entries, index, &why);
     if (whole && !cut) {
         m_fileState = FileState::Intact;
     } else {
@@ -521,15 +636,17 @@ QStringList CSessionTypeCatalog::Names() const
 
 QString CSessionTypeCatalog::Lookup(const QString& name) const
 {
-    const auto found = m_index.constFind(name);
-    return found == m_index.cend() ? QString() : m_entries.at(*found).second;
+    const qsizetype found = NameIndex::find(m_entries, m_slots, name, NameIndex::hashOf(name));
+    return found < 0 ? QString() : m_entries.at(found).second;
 }
 
 bool CSessionTypeCatalog::Add(const QString& name, const QString& text)
 {
-    if (m_index.contains(name))
+    NameIndex index(m_entries, m_slots);
+    const quint32 hash = NameIndex::hashOf(name);
+    if (index.find(name, hash) >= 0)
         return false;
-    m_index.insert(name, m_entries.size());
+    index.insert(hash, m_entries.size());
     m_entries.append({name, text});
     m_names.append(name);
     m_changed = true;
@@ -602,31 +719,25 @@ bool CSessionTypeCatalog::Save()
 
 QByteArray CSessionTypeCatalog::Serialize(const QList<QPair<QString, QString>>& entries)
 {
-    qsizetype total = 6;
+    qsizetype total = ArchiveWriter::countBytes(entries.size());
     for (const auto& entry : entries)
-        total += stringBytes(entry.first) + stringBytes(entry.second);
-    QByteArray out;
-    out.reserve(total);
-    const auto count = quint64(entries.size());
-    if (count < kLongLength16) {
-        putU16(out, quint16(count));
-    } else {
-        putU16(out, kLongLength16);
-        putU32(out, quint32(count));
-    }
+        total += ArchiveWriter::stringBytes(entry.first) + ArchiveWriter::stringBytes(entry.second);
+    QByteArray out(total, Qt::Uninitialized);
+    ArchiveWriter writer(out.data());
+    writer.count(entries.size());
     for (const auto& entry : entries) {
-        putString(out, entry.first);
-        putString(out, entry.second);
+        writer.string(entry.first);
+        writer.string(entry.second);
     }
+    Q_ASSERT(writer.end() == out.constData() + total);
     return out;
 }
 
 bool CSessionTypeCatalog::Deserialize(const QByteArray& bytes,
                                       QList<QPair<QString, QString>>& entries, QString* error)
 {
-    QHash<QString, qsizetype> index;
-    index.reserve(entries.size());
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        index.insert(entries.at(i).first, i);
+    std::vector<quint64> table;
+    NameIndex index(entries, table);
+    index.rebuild();
     return deserializeInto(bytes, entries, index, error);
 }

@@ -3,11 +3,12 @@
 #include "foundation/XmlSerializer.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 // One session type under construction: a "TVLSessionStringFormat" document of
 // port ranges, then applications.
@@ -108,7 +109,8 @@ private:
     // Insertion order is the map's order (the platform map had its own order;
     // readers must not depend on it).
     QList<QPair<QString, QString>> m_entries;
-    QHash<QString, qsizetype> m_index;
+    // Positions in m_entries by name (see NameIndex in the source).
+    std::vector<quint64> m_slots;
     QStringList m_names;
     QString m_loadError;
     QString m_saveError;

@@ -2,6 +2,7 @@
 //   tervala-standin                 listen; prints "ready" once listening
 //   tervala-standin ctl <command>   drive a running stand-in
 #include "standin/ControlChannel.h"
+#include "standin/DefaultSessionTypes.h"
 #include "standin/InvitationAuthority.h"
 #include "standin/SessionPublisher.h"
 #include "standin/StandinCommands.h"
@@ -53,6 +54,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tervala-standin: control channel: %s\n", qPrintable(error));
         return 1;
     }
+    QString written;
+    DefaultSessionTypes::WriteIfMissing(&written);
+    service.log(written);
     QObject::connect(&control, &ControlChannel::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -101,6 +101,9 @@ private slots:
     void remoteAssistanceDataOverTheChannel();
     void badInvitationPathsAreReported_data();
     void badInvitationPathsAreReported();
+    void serviceGoesAwayAndComesBack();
+    void joinInProgressEndsWhenTheServiceGoes();
+    void unsolicitedAnswersStartNothing();
 
 private:
     std::unique_ptr<TestEnvironment> m_env;
@@ -933,6 +936,112 @@ void TestMainWindow::badInvitationPathsAreReported()
     QCOMPARE(Prompter::history().first().text, expected);
     QVERIFY(!dlg.ProgressWindow().HasWindow());
     QVERIFY(!dlg.IsEnded());
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::serviceGoesAwayAndComesBack()
+{
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    auto pixel = [&dlg] {
+        return dlg.TrayIcon().CurrentIcon().pixmap(32, 32).toImage().pixel(16, 10);
+    };
+    const QRgb normal = pixel();
+    QVERIFY(qRed(normal) != qBlue(normal));
+    const int balloons = dlg.TrayIcon().BalloonCount();
+
+    // The service stops: the one reconnect finds nothing, and the tray says so.
+    m_service->stop();
+    QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro service is not running"));
+    QCOMPARE(qRed(pixel()), qBlue(pixel()));
+    QCOMPARE(qRed(pixel()), qGreen(pixel()));
+    QCOMPARE(dlg.TrayIcon().BalloonCount(), balloons + 1);
+    QCOMPARE(dlg.TrayIcon().LastBalloonText(),
+             QStringLiteral("The Tervala Pro service stopped or cannot be reached. Tervala Pro "
+                            "keeps trying to connect to it."));
+    QVERIFY(dlg.ServiceProxy().IsRetrying());
+    QVERIFY(Prompter::history().isEmpty());
+
+    // It comes back: the program finds it, tells it a user interface is
+    // there, and shows what it reports.
+    QVERIFY(m_service->startListener());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 2);
+    QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
+    QCOMPARE(pixel(), normal);
+    QCOMPARE(dlg.TrayIcon().BalloonCount(), balloons + 1);
+    QVERIFY(!dlg.isVisible());
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::joinInProgressEndsWhenTheServiceGoes()
+{
+    const QString file = QDir(m_env->root()).filePath(QStringLiteral("team.Tervalapro"));
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    // The service takes the request and works on it for longer than it lives.
+    m_service->setNextDelay(60000);
+    whenWizardShown(this, [](CJoinerWizard* wizard) {
+        finishWizard(wizard, QStringLiteral("alice"), QStringLiteral("s3cret"));
+    });
+    dlg.OnOpenRequested(file);
+    QVERIFY(dlg.ProgressWindow().HasWindow());
+    QTRY_COMPARE(m_joinRequests.size(), 1);
+
+    const QString lost = QStringLiteral(
+        "The connection to the Tervala Pro service was lost before the network was joined.");
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    m_service->stop();
+    QTRY_COMPARE(Prompter::history().size(), 1);
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    QCOMPARE(Prompter::history().first().icon, Prompter::Icon::Error);
+    QVERIFY2(Prompter::history().first().text.startsWith(lost),
+             qPrintable(Prompter::history().first().text));
+
+    // A join asked for while the service is away ends at once the same way.
+    whenWizardShown(this, [](CJoinerWizard* wizard) {
+        finishWizard(wizard, QStringLiteral("alice"), QStringLiteral("s3cret"));
+    });
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    dlg.OnOpenRequested(file);
+    QTRY_COMPARE(Prompter::history().size(), 2);
+    QVERIFY(Prompter::history().last().text.startsWith(lost));
+    QVERIFY(!dlg.ProgressWindow().HasWindow());
+    QCOMPARE(m_joinRequests.size(), 1);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::unsolicitedAnswersStartNothing()
+{
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    // A box the program should not have opened is closed, so that the test
+    // fails on what it shows instead of waiting.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    closer.start(20);
+
+    // Whoever sends them, answers to nothing this program asked must not start
+    // a remote-desktop client towards the address they name, nor report.
+    m_service->broadcastCommand(INVITATION_APP_DATA, {QStringLiteral("QUJD"), QStringLiteral("3")});
+    m_service->broadcastCommand(JOIN_INVITATION_STATUS,
+                                {QStringLiteral("1"), QString(),
+                                 QStringLiteral("Remote Desktop Access (RDP)"),
+                                 QStringLiteral("203.0.113.9")});
+    m_service->broadcastCommand(CREATE_INVITATION_STATUS,
+                                {QStringLiteral("Net"), QStringLiteral("1"), QString()});
+    // Handled in order: once the status shows, the answers have been dealt with.
+    m_service->setStatus(0);
+    QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro inactive"));
+    QTest::qWait(100);
+    QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+    QCOMPARE(Prompter::history().size(), 0);
+    QVERIFY(dlg.KeptAppData().isEmpty());
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 

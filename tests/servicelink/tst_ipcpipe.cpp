@@ -1,6 +1,8 @@
 // The channel against a minimal in-test service on a real SOCK_SEQPACKET
-// socket: absent and busy services, message sizes, a dropped connection and
-// sends on a broken channel.
+// socket: absent and busy services, message sizes, a dropped connection,
+// sends on a broken channel, the reconnection after a lost link, a service
+// that stops reading, a socket served by another user, and answers nobody
+// asked for.
 #include "foundation/XmlSerializer.h"
 #include "resources/StringTable.h"
 #include "servicelink/IPCCommandHandler.h"
@@ -10,11 +12,17 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <grp.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -116,7 +124,123 @@ public:
         statuses << value;
         return 0;
     }
+    int PostJoinInvitationStatus(long success, const QString&, const QString& session,
+                                 const QString& address) override
+    {
+        answers << QStringLiteral("join %1 %2 %3").arg(success).arg(session, address);
+        return 0;
+    }
+    int PostCreateInvitationStatus(const QString& first, long success, const QString&) override
+    {
+        answers << QStringLiteral("create %1 %2").arg(first).arg(success);
+        return 0;
+    }
+    int PostInvitationAppData(const QByteArray& data) override
+    {
+        answers << QStringLiteral("data ") + QString::fromLatin1(data);
+        return 0;
+    }
     QList<long> statuses;
+    QStringList answers;
+};
+
+// One command with string parameters, as the service writes it.
+QByteArray command(long number, const QStringList& parameters = {})
+{
+    QString text = QStringLiteral("<TervalaIPC><command command=\"%1\"/>").arg(number);
+    for (const QString& parameter : parameters)
+        text += QStringLiteral("<parameters parameters=\"%1\"/>").arg(parameter);
+    return EncodeMessage(text + QStringLiteral("</TervalaIPC>"));
+}
+
+// What the owner of a proxy hears about its link, one word per event.
+class LinkLog
+{
+public:
+    explicit LinkLog(CIPCCommandHandler& proxy)
+    {
+        proxy.SetLinkObserver([this](const CIPCCommandHandler::LinkEvent& event) {
+            switch (event.kind) {
+            case CIPCCommandHandler::LinkEvent::Lost:
+                events << QStringLiteral("lost");
+                joinsLost += event.joinsLost;
+                createsLost += event.createsLost;
+                break;
+            case CIPCCommandHandler::LinkEvent::Down:
+                events << (event.firstOfOutage ? QStringLiteral("down!") : QStringLiteral("down"));
+                reason = event.reason;
+                break;
+            case CIPCCommandHandler::LinkEvent::Restored:
+                events << QStringLiteral("up");
+                break;
+            }
+        });
+    }
+    QStringList events;
+    QString reason;
+    int joinsLost = 0;
+    int createsLost = 0;
+};
+
+// A service that accepts every connection and, after holding it for the
+// given time, closes it; it records when it accepted each one.
+class FlappingService
+{
+public:
+    explicit FlappingService(int listenFd) : m_listen(listenFd) {}
+    ~FlappingService() { stop(); }
+    void start(std::function<int(int index)> holdMs)
+    {
+        m_thread = std::thread([this, holdMs] {
+            while (!m_stop) {
+                pollfd p = {m_listen, POLLIN, 0};
+                if (::poll(&p, 1, 20) != 1)
+                    continue;
+                const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0)
+                    continue;
+                int index;
+                {
+                    std::lock_guard<std::mutex> lock(m_lock);
+                    index = int(m_accepted.size());
+                    m_accepted.push_back(std::chrono::steady_clock::now());
+                }
+                const int hold = holdMs(index);
+                for (int waited = 0; waited < hold && !m_stop; waited += 10)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ::close(fd);
+            }
+        });
+    }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    int accepted()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return int(m_accepted.size());
+    }
+    // Milliseconds from each accept to the next.
+    QList<qint64> gaps()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        QList<qint64> result;
+        for (size_t i = 1; i < m_accepted.size(); ++i)
+            result << std::chrono::duration_cast<std::chrono::milliseconds>(m_accepted[i] -
+                                                                            m_accepted[i - 1])
+                          .count();
+        return result;
+    }
+
+private:
+    int m_listen;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_lock;
+    std::vector<std::chrono::steady_clock::time_point> m_accepted;
 };
 
 // The program reconnects on this thread: keep its events flowing meanwhile.
@@ -155,6 +279,15 @@ private slots:
     void messageSizes();
     void serviceDropsConnection();
     void sendOnBrokenChannelKeepsText();
+    void lostServiceIsRetriedUntilBack();
+    void flappingServiceMeetsAGrowingDelay();
+    void lastingConnectionResetsTheDelay();
+    void stuckServiceCountsAsLost();
+    void peerRule_data();
+    void peerRule();
+    void socketOfAnotherUserIsRefused();
+    void answersNobodyAskedForAreDropped();
+    void requestsUnansweredWhenTheLinkGoes();
 
 private:
     TestEnvironment m_env;
@@ -340,10 +473,332 @@ void TestIpcPipe::sendOnBrokenChannelKeepsText()
     QVERIFY(!proxy.Pipe().WriteMessage("x\0", 2));
     QCOMPARE(proxy.Pipe().GetErrorText(), before);
 
-    // No notification arrives any more (nothing is watched).
+    QVERIFY(!proxy.IsLinkUp());
+    QVERIFY(proxy.IsRetrying());
+}
+
+void TestIpcPipe::lostServiceIsRetriedUntilBack()
+{
     QVERIFY(m_server.listen());
-    QTest::qWait(100);
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    proxy.SetRetryTiming(40, 320, 60000);
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QVERIFY(m_server.accept() >= 0);
+
+    // Gone: the one reconnect fails, the owner hears it once, then the timer
+    // retries with a doubling delay, no faster and no more often.
+    m_server.close();
+    QTRY_COMPARE(link.events, (QStringList{QStringLiteral("lost"), QStringLiteral("down!")}));
+    QCOMPARE(link.reason, expectedText(10005, ENOENT));
+    QTRY_COMPARE(proxy.RetryDelayMs(), 320);
+    // Start, the one reconnect, and retries after 40, 80 and 160 ms.
+    QVERIFY(proxy.ConnectAttempts() >= 5);
+    QTRY_VERIFY(proxy.ConnectAttempts() >= 7);
+    QCOMPARE(proxy.RetryDelayMs(), 320);
+    // Failed retries say nothing new.
+    QCOMPARE(link.events.size(), 2);
+
+    // Back: the next retry connects and a read is posted on the new connection.
+    QVERIFY(m_server.listen());
+    const int client = acceptWhileRunning(m_server);
+    QVERIFY(client >= 0);
+    QTRY_COMPARE(link.events.size(), 3);
+    QCOMPARE(link.events.last(), QStringLiteral("up"));
+    QVERIFY(proxy.IsLinkUp());
+    QVERIFY(!proxy.IsRetrying());
+    QVERIFY(TestServer::send(client, status(1)));
+    QTRY_COMPARE(target.statuses, QList<long>{1});
+    proxy.PostUINotify();
+    QVERIFY(!TestServer::receive(client).isEmpty());
+}
+
+void TestIpcPipe::flappingServiceMeetsAGrowingDelay()
+{
+    // A service that accepts and at once drops every connection: each
+    // connect succeeds, so only the delay stands between the program and a
+    // reconnect loop. The gaps between connections must double up to the
+    // longest delay (a timer never fires early by more than its coarse slack).
+    QVERIFY(m_server.listen());
+    FlappingService service(m_server.listenFd());
+    service.start([](int) { return 0; });
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    proxy.SetRetryTiming(40, 320, 60000);
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QTRY_VERIFY_WITH_TIMEOUT(service.accepted() >= 8, 20000);
+    service.stop();
+    const QList<qint64> gaps = service.gaps();
+    // The first loss is reconnected at once; from then on the delays.
+    const QList<qint64> expected = {0, 40, 80, 160, 320, 320, 320};
+    for (qsizetype i = 1; i < expected.size(); ++i)
+        QVERIFY2(gaps.at(i) >= expected.at(i) * 9 / 10,
+                 qPrintable(QStringLiteral("gap %1 of %2 ms").arg(i).arg(gaps.at(i))));
+    // The user is told once, however often the service drops the link.
+    QCOMPARE(link.events.count(QStringLiteral("down!")), 1);
+    QVERIFY(link.events.count(QStringLiteral("down")) >= 5);
+}
+
+void TestIpcPipe::lastingConnectionResetsTheDelay()
+{
+    QVERIFY(m_server.listen());
+    // Three short connections, then one that lasts, then short ones again.
+    FlappingService service(m_server.listenFd());
+    service.start([](int index) { return index == 3 ? 1500 : 0; });
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    proxy.SetRetryTiming(40, 320, 1000);
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QTRY_VERIFY_WITH_TIMEOUT(service.accepted() >= 6, 20000);
+    service.stop();
+    // first loss: at once; then delays of 40 and 80 ms (the third connection
+    // lasts); its loss is reconnected at once and the next delay is the first
+    // one again, and it counts as a new outage.
+    const QStringList expected = {
+        QStringLiteral("lost"),  QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("down!"), QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("down"),  QStringLiteral("up"),   QStringLiteral("lost"),
+        QStringLiteral("up"),    QStringLiteral("lost"), QStringLiteral("down!")};
+    QCOMPARE(link.events.mid(0, expected.size()), expected);
+    QVERIFY(service.gaps().at(4) >= 40 * 9 / 10);
+}
+
+void TestIpcPipe::stuckServiceCountsAsLost()
+{
+    QVERIFY(m_server.listen());
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    proxy.Pipe().SetWriteTimeoutMs(300);
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QVERIFY(m_server.accept() >= 0);
+
+    // The service never reads: its queue fills, and the write that finds no
+    // room gives up at its deadline instead of waiting for ever.
+    qint64 longest = 0;
+    int sends = 0;
+    while (proxy.Pipe().GetState() != CIPCPipe::Broken && sends < 1000) {
+        QElapsedTimer one;
+        one.start();
+        proxy.PostUINotify();
+        longest = qMax(longest, one.elapsed());
+        ++sends;
+    }
     QCOMPARE(proxy.Pipe().GetState(), CIPCPipe::Broken);
+    QVERIFY2(longest >= 250 && longest < 5000, qPrintable(QString::number(longest)));
+    QCOMPARE(proxy.GetErrorText(), expectedText(10006, ETIMEDOUT));
+    // Later sends fail at once.
+    QElapsedTimer after;
+    after.start();
+    proxy.PostUINotify();
+    QVERIFY(after.elapsed() < 250);
+
+    // The loss is handled from the event loop like any other: the one
+    // reconnect reaches the (still listening) service.
+    QTRY_COMPARE(link.events, (QStringList{QStringLiteral("lost"), QStringLiteral("up")}));
+    const int client = m_server.accept();
+    QVERIFY(client >= 0);
+    proxy.PostUINotify();
+    QVERIFY(!TestServer::receive(client).isEmpty());
+}
+
+void TestIpcPipe::peerRule_data()
+{
+    QTest::addColumn<uint>("peer");
+    QTest::addColumn<uint>("self");
+    QTest::addColumn<bool>("trusted");
+    QTest::addRow("root serves a user") << 0u << 1000u << true;
+    QTest::addRow("the user serves himself") << 1000u << 1000u << true;
+    QTest::addRow("root serves root") << 0u << 0u << true;
+    QTest::addRow("another user serves a user") << 4242u << 1000u << false;
+    QTest::addRow("another user serves root") << 4242u << 0u << false;
+    QTest::addRow("nobody") << 65534u << 1000u << false;
+}
+
+void TestIpcPipe::peerRule()
+{
+    QFETCH(uint, peer);
+    QFETCH(uint, self);
+    QTEST(CIPCPipe::IsTrustedPeer(peer, self), "trusted");
+}
+
+namespace {
+// Runs a service as uid/gid 4242 in a child process: it listens at the
+// service path and reports, by its exit code, how many bytes it received.
+pid_t startImpostor()
+{
+    ::unlink(QFile::encodeName(CIPCPipe::SocketPath()).constData());
+    const sockaddr_un addr = address();
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // The child: system calls only.
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+        ::_exit(100);
+    // The credentials a client sees are those in force at listen().
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(4242, 4242, 4242) != 0 ||
+        ::setresuid(4242, 4242, 4242) != 0 || ::listen(fd, 16) != 0)
+        ::_exit(101);
+    ssize_t received = 0;
+    for (;;) {
+        pollfd p = {fd, POLLIN, 0};
+        if (::poll(&p, 1, 3000) != 1)
+            break;
+        const int client = ::accept(fd, nullptr, nullptr);
+        char buffer[65536];
+        pollfd c = {client, POLLIN, 0};
+        while (::poll(&c, 1, 200) == 1) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received += n;
+        }
+        ::close(client);
+    }
+    ::_exit(received > 99 ? 99 : int(received));
+}
+
+int impostorResult(pid_t pid)
+{
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+} // namespace
+
+void TestIpcPipe::socketOfAnotherUserIsRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to serve the socket as another user (uid 4242); the rule itself is "
+              "checked by peerRule");
+    const QString refused =
+        LoadString(10005) + QStringLiteral(". Reason: ") + LoadString(10205).arg(4242);
+
+    // At start: refused with the reason, and nothing is written to it.
+    pid_t impostor = startImpostor();
+    QTRY_VERIFY(QFile::exists(CIPCPipe::SocketPath()));
+    QObject window;
+    StatusRecorder target;
+    {
+        CIPCCommandHandler proxy;
+        bool started = true;
+        QTRY_VERIFY((started = proxy.StartClient(&window, &target)) ||
+                    proxy.GetErrorText() != expectedText(10005, ECONNREFUSED));
+        QVERIFY(!started);
+        QCOMPARE(proxy.GetErrorText(), refused);
+        QVERIFY(!proxy.IsLinkUp());
+        proxy.JoinInvitation(QStringLiteral("n"), QStringLiteral("/p"), QStringLiteral("secret"));
+    }
+    QCOMPARE(impostorResult(impostor), 0);
+
+    // Later: the service goes, the impostor takes its place; every retry is
+    // refused and the link stays down with the reason.
+    QVERIFY(m_server.listen());
+    CIPCCommandHandler proxy;
+    proxy.SetRetryTiming(40, 80, 60000);
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QVERIFY(m_server.accept() >= 0);
+    m_server.close();
+    QTRY_VERIFY(link.events.contains(QStringLiteral("down!")));
+    impostor = startImpostor();
+    const int attempts = proxy.ConnectAttempts();
+    QTRY_VERIFY(proxy.ConnectAttempts() >= attempts + 3 && proxy.GetErrorText() == refused);
+    QVERIFY(!proxy.IsLinkUp());
+    QVERIFY(!link.events.contains(QStringLiteral("up")));
+    proxy.PostUINotify();
+    ::kill(impostor, SIGKILL);
+    impostorResult(impostor);
+}
+
+void TestIpcPipe::answersNobodyAskedForAreDropped()
+{
+    QVERIFY(m_server.listen());
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    QVERIFY(proxy.StartClient(&window, &target));
+    const int client = m_server.accept();
+    QVERIFY(client >= 0);
+    const QByteArray joinStatus =
+        command(JOIN_INVITATION_STATUS,
+                {QStringLiteral("1"), QString(), QStringLiteral("Remote Desktop Access (RDP)"),
+                 QStringLiteral("203.0.113.9")});
+    const QByteArray createStatus =
+        command(CREATE_INVITATION_STATUS, {QStringLiteral("Net"), QStringLiteral("1"), QString()});
+    const QByteArray appData =
+        command(INVITATION_APP_DATA, {QStringLiteral("QUJD"), QStringLiteral("3")});
+
+    // Nothing was asked: none of them reaches the window. The status change
+    // behind them shows they have been handled.
+    for (const QByteArray& wire : {appData, joinStatus, createStatus})
+        QVERIFY(TestServer::send(client, wire));
+    QVERIFY(TestServer::send(client, status(1)));
+    QTRY_COMPARE(target.statuses, QList<long>{1});
+    QCOMPARE(target.answers, QStringList());
+
+    // One join and one create asked: one answer each, with the join's data;
+    // a second answer of either kind answers nothing.
+    proxy.JoinInvitation(QStringLiteral("n"), QStringLiteral("/p"), QStringLiteral("pw"));
+    proxy.CreateInvitation(QStringLiteral("n"), QStringLiteral("pw"), QString(), QString(), 0,
+                           QStringLiteral("/q"), QByteArray());
+    QCOMPARE(proxy.PendingJoins(), 1);
+    QCOMPARE(proxy.PendingCreates(), 1);
+    for (const QByteArray& wire : {appData, joinStatus, joinStatus, createStatus, createStatus})
+        QVERIFY(TestServer::send(client, wire));
+    QVERIFY(TestServer::send(client, status(0)));
+    QTRY_COMPARE(target.statuses, (QList<long>{1, 0}));
+    QCOMPARE(target.answers,
+             (QStringList{QStringLiteral("data ABC"),
+                          QStringLiteral("join 1 Remote Desktop Access (RDP) 203.0.113.9"),
+                          QStringLiteral("create Net 1")}));
+    QCOMPARE(proxy.PendingJoins(), 0);
+    QCOMPARE(proxy.PendingCreates(), 0);
+}
+
+void TestIpcPipe::requestsUnansweredWhenTheLinkGoes()
+{
+    QVERIFY(m_server.listen());
+    QObject window;
+    StatusRecorder target;
+    CIPCCommandHandler proxy;
+    LinkLog link(proxy);
+    QVERIFY(proxy.StartClient(&window, &target));
+    QVERIFY(m_server.accept() >= 0);
+    proxy.JoinInvitation(QStringLiteral("n"), QStringLiteral("/p"), QStringLiteral("pw"));
+    proxy.JoinInvitation(QStringLiteral("n"), QStringLiteral("/p"), QStringLiteral("pw"));
+    proxy.CreateInvitation(QStringLiteral("n"), QStringLiteral("pw"), QString(), QString(), 0,
+                           QStringLiteral("/q"), QByteArray());
+
+    // The service restarts: what was asked of the old one is reported lost,
+    // and the new one's status for it answers nothing.
+    m_server.closeClients();
+    const int client = acceptWhileRunning(m_server);
+    QVERIFY(client >= 0);
+    QTRY_COMPARE(link.events, (QStringList{QStringLiteral("lost"), QStringLiteral("up")}));
+    QCOMPARE(link.joinsLost, 2);
+    QCOMPARE(link.createsLost, 1);
+    QVERIFY(TestServer::send(
+        client, command(JOIN_INVITATION_STATUS, {QStringLiteral("1"), QString(),
+                                                 QStringLiteral("X"), QStringLiteral("::1")})));
+    QVERIFY(TestServer::send(client, status(1)));
+    QTRY_COMPARE(target.statuses, QList<long>{1});
+    QCOMPARE(target.answers, QStringList());
+
+    // Asked while the link is down: not counted, nothing can answer it.
+    m_server.close();
+    QTRY_VERIFY(proxy.IsRetrying());
+    proxy.JoinInvitation(QStringLiteral("n"), QStringLiteral("/p"), QStringLiteral("pw"));
+    QCOMPARE(proxy.PendingJoins(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestIpcPipe)

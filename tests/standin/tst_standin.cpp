@@ -197,18 +197,28 @@ void TestStandin::controlSendsToEveryClient()
     QVERIFY(a.start());
     QVERIFY(b.start());
     QTRY_COMPARE(b.target.calls.size(), 1);
+    // The program takes a join status and its data only as the answer to a
+    // join of its own: each asks for one, whose answer the service holds back.
+    for (Program* program : {&a, &b}) {
+        const QString nickname =
+            program == &a ? QStringLiteral("waits-a") : QStringLiteral("waits-b");
+        ctlOk({QStringLiteral("delay"), QStringLiteral("60000")});
+        program->proxy.JoinInvitation(nickname, QStringLiteral("/p"), QStringLiteral("pw"));
+        QTRY_VERIFY(
+            log().contains(QStringLiteral("JOIN_INVITATION nickname \"%1\"").arg(nickname)));
+    }
+    ctlOk(
+        {QStringLiteral("send"), QStringLiteral("7"), QStringLiteral("QUJD"), QStringLiteral("3")});
     QCOMPARE(ctlOk({QStringLiteral("send"), QStringLiteral("2"), QStringLiteral("1"), QString(),
                     QStringLiteral("Net \"A\""), QStringLiteral("10.0.0.1")}),
              QStringLiteral("sent to 2 clients"));
     // Unknown numbers and shapeless text reach the program and call nothing.
     ctlOk({QStringLiteral("send"), QStringLiteral("9"), QStringLiteral("1")});
     ctlOk({QStringLiteral("send-text"), QStringLiteral("<not xml")});
-    ctlOk(
-        {QStringLiteral("send"), QStringLiteral("7"), QStringLiteral("QUJD"), QStringLiteral("3")});
     ctlOk({QStringLiteral("send-padded"), QStringLiteral("20480"), QStringLiteral("0")});
-    const QStringList expected{QStringLiteral("status 1"),
+    const QStringList expected{QStringLiteral("status 1"), QStringLiteral("appdata ABC"),
                                QStringLiteral("join 1 [] [Net \"A\"] [10.0.0.1]"),
-                               QStringLiteral("appdata ABC"), QStringLiteral("status 0")};
+                               QStringLiteral("status 0")};
     QTRY_COMPARE(a.target.calls, expected);
     QTRY_COMPARE(b.target.calls, expected);
     QCOMPARE(a.proxy.Pipe().GetState(), CIPCPipe::Reading);
@@ -299,19 +309,22 @@ void TestStandin::dropAndListener()
                  (QStringList{QStringLiteral("status 1"), QStringLiteral("status 1")}));
     QCOMPARE(ctlOk({QStringLiteral("clients")}), QStringLiteral("1"));
 
-    // Not listening: the reconnect finds no service and the program stays
-    // disconnected; a new program cannot start.
+    // Not listening: the program finds no service and keeps trying; a new
+    // program cannot start.
     ctlOk({QStringLiteral("stop-listener")});
     QVERIFY(!QFile::exists(StandinService::socketPath()));
     ctlOk({QStringLiteral("drop")});
     QTRY_COMPARE(p.proxy.Pipe().GetState(), CIPCPipe::Broken);
-    QVERIFY(p.proxy.GetErrorText().contains(QStringLiteral("Unable to establish connection")));
+    QTRY_VERIFY(p.proxy.GetErrorText().contains(QStringLiteral("Unable to establish connection")));
+    QVERIFY(p.proxy.IsRetrying());
     Program late;
     QVERIFY(!late.start());
 
     ctlOk({QStringLiteral("start-listener")});
     QVERIFY(late.start());
     QTRY_COMPARE(late.target.calls.size(), 1);
+    // The first program finds the service again by itself.
+    QTRY_COMPARE_WITH_TIMEOUT(p.target.calls.size(), 3, 35000);
 }
 
 void TestStandin::badInputIsSurvived()
