@@ -8,12 +8,16 @@
 //   service uses (UTF-16LE and a zero unit); otherwise the bytes go out as
 //   they are;
 // - bit 1: the message is padded with zero bytes to the receive buffer's
-//   size plus (second byte - 128), so both sides of that limit are tried.
+//   size plus (second byte - 128), so both sides of that limit are tried;
+// - bit 2: the program has a join and a create of its own waiting for their
+//   answers (otherwise it has none), so that status messages pass.
 //
 // Properties:
 // - every message is handled and the link is up again afterwards, ready for
 //   the next one (an oversized or empty message costs a reconnect, no more);
 // - one message makes at most one call, and its data fits the buffer;
+// - a status reaches the window only as the answer to a request of the
+//   program's own, and answers it;
 // - what was received, sent back through the program's own sending side,
 //   reaches a second target as the very same call (the two sides agree).
 #include "foundation/XmlSerializer.h"
@@ -213,6 +217,65 @@ struct Harness
 
 Harness* g_harness = nullptr;
 
+// Sends one message from the service's end and waits until the program has
+// handled it; false when it was not handled in time.
+bool Deliver(Harness& h, const QByteArray& message)
+{
+    const quint64 before = h.handler.Notifier().Delivered();
+    const ssize_t sent = ::send(h.service.connection, message.constData(),
+                                std::size_t(message.size()), MSG_NOSIGNAL);
+    FUZZ_CHECK(sent == message.size(),
+               QStringLiteral("sent %1 of %2 bytes").arg(sent).arg(message.size()));
+    QDeadlineTimer deadline(10000);
+    while (h.handler.Notifier().Delivered() == before && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    // A message the program could not take makes it reconnect.
+    h.service.AcceptPending(0);
+    return h.handler.Notifier().Delivered() == before + 1;
+}
+
+// What the program sent is read by the service's end and forgotten.
+void Drain(Service& service)
+{
+    char buffer[65536];
+    while (::recv(service.connection, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+}
+
+QByteArray Status(long command)
+{
+    CapturingProxy proxy;
+    if (command == JOIN_INVITATION_STATUS)
+        proxy.PostJoinInvitationStatus(0, QStringLiteral("settled"), QString(), QString());
+    else
+        proxy.PostCreateInvitationStatus(QString(), 0, QStringLiteral("settled"));
+    return EncodeMessage(proxy.documents.first());
+}
+
+// Brings the program's unanswered joins and creates to one each or none, so
+// that what a message does depends on the input alone.
+void SettlePending(Harness& h, bool wanted)
+{
+    if (wanted && h.handler.PendingJoins() == 0)
+        h.handler.JoinInvitation(QStringLiteral("Ann"), QStringLiteral("/tmp/a.Tervalapro"),
+                                 QStringLiteral("pw"));
+    if (wanted && h.handler.PendingCreates() == 0)
+        h.handler.CreateInvitation(QStringLiteral("Ann"), QStringLiteral("pw"),
+                                   QStringLiteral("Team"), QString(), 0,
+                                   QStringLiteral("/tmp/b.Tervalapro"), QByteArray());
+    Drain(h.service);
+    if (!wanted && h.handler.PendingJoins() > 0)
+        FUZZ_CHECK(Deliver(h, Status(JOIN_INVITATION_STATUS)), QStringLiteral("settling a join"));
+    if (!wanted && h.handler.PendingCreates() > 0)
+        FUZZ_CHECK(Deliver(h, Status(CREATE_INVITATION_STATUS)),
+                   QStringLiteral("settling a create"));
+    const int expected = wanted ? 1 : 0;
+    FUZZ_CHECK(h.handler.PendingJoins() == expected && h.handler.PendingCreates() == expected,
+               QStringLiteral("%1 joins and %2 creates unanswered")
+                   .arg(h.handler.PendingJoins())
+                   .arg(h.handler.PendingCreates()));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -220,6 +283,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     static QCoreApplication app(*argc, *argv);
     g_harness = new Harness;
     Harness& h = *g_harness;
+    // Every lost connection counts as one that lasted: the program then
+    // reconnects at once instead of backing off, and the next input finds
+    // it connected.
+    h.handler.SetRetryTiming(1, 1, 0);
     if (!h.environment.isValid() || !h.service.Listen())
         Fuzz::Fail(__FILE__, __LINE__, "service end listens",
                    QString::fromLocal8Bit(strerror(errno)));
@@ -245,29 +312,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             message.append(QByteArray(target - message.size(), '\0'));
     }
 
+    SettlePending(h, control & 4);
+    const int joins = h.handler.PendingJoins();
+    const int creates = h.handler.PendingCreates();
     h.received.calls.clear();
     h.received.sizes.clear();
-    const quint64 before = h.handler.Notifier().Delivered();
-    const ssize_t sent = ::send(h.service.connection, message.constData(),
-                                std::size_t(message.size()), MSG_NOSIGNAL);
-    FUZZ_CHECK(sent == message.size(),
-               QStringLiteral("sent %1 of %2 bytes").arg(sent).arg(message.size()));
-
-    // The notifier hands the message to the event loop; wait until it ran.
-    QDeadlineTimer deadline(10000);
-    while (h.handler.Notifier().Delivered() == before && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    FUZZ_CHECK(h.handler.Notifier().Delivered() == before + 1,
+    FUZZ_CHECK(Deliver(h, message),
                QStringLiteral("message of %1 bytes not handled").arg(message.size()));
-
-    // A message the program could not take makes it reconnect.
-    h.service.AcceptPending(0);
-    FUZZ_CHECK(h.handler.Pipe().GetState() == CIPCPipe::Reading,
+    FUZZ_CHECK(h.handler.IsLinkUp() && h.handler.Pipe().GetState() == CIPCPipe::Reading,
                QStringLiteral("link state %1 after a message of %2 bytes: %3")
                    .arg(h.handler.Pipe().GetState())
                    .arg(message.size())
                    .arg(h.handler.GetErrorText()));
 
+    const QString op = h.received.calls.isEmpty() ? QString() : h.received.calls.first().first();
+    if (op == QStringLiteral("PostJoinInvitationStatus"))
+        FUZZ_CHECK(joins == 1 && h.handler.PendingJoins() == 0, Describe(h.received.calls));
+    if (op == QStringLiteral("PostInvitationAppData"))
+        FUZZ_CHECK(joins == 1 && h.handler.PendingJoins() == 1, Describe(h.received.calls));
+    if (op == QStringLiteral("PostCreateInvitationStatus"))
+        FUZZ_CHECK(creates == 1 && h.handler.PendingCreates() == 0, Describe(h.received.calls));
     FUZZ_CHECK(h.received.calls.size() <= 1, Describe(h.received.calls));
     for (qsizetype n : std::as_const(h.received.sizes))
         FUZZ_CHECK(n <= CIPCPipe::kReceiveBufferSize, Describe(h.received.calls));

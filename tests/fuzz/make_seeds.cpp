@@ -86,10 +86,18 @@ void IpcSeeds()
     const char* names[] = {"create_with_data", "create_without_data", "join",       "join_status",
                            "lsp_notify",       "ui_notify",           "p2p_status", "create_status",
                            "app_data",         "close_session"};
-    for (qsizetype i = 0; i < p.documents.size(); ++i)
-        Write(QStringLiteral("ipc"), QString::fromLatin1(names[i]), 1, p.documents[i].toUtf8());
+    // Status messages pass only as answers: their seeds have the program
+    // waiting for them (bit 2).
+    for (qsizetype i = 0; i < p.documents.size(); ++i) {
+        const QString name = QString::fromLatin1(names[i]);
+        const bool answer = name == QStringLiteral("join_status") ||
+                            name == QStringLiteral("create_status") ||
+                            name == QStringLiteral("app_data");
+        Write(QStringLiteral("ipc"), name, answer ? 5 : 1, p.documents[i].toUtf8());
+    }
+    Write(QStringLiteral("ipc"), QStringLiteral("unasked_join_status"), 1, p.documents[3].toUtf8());
     // The wire form itself, and one just under the receive buffer.
-    Write(QStringLiteral("ipc"), QStringLiteral("wire_join_status"), 0,
+    Write(QStringLiteral("ipc"), QStringLiteral("wire_join_status"), 4,
           EncodeMessage(p.documents[3]));
     Write(QStringLiteral("ipc"), QStringLiteral("padded_to_buffer"), 3, p.documents[5].toUtf8());
 }
