@@ -30,41 +30,37 @@ bool Publish(const QByteArray& image)
            file.write(image) == image.size();
 }
 
-// Everything the container holds, in map order, as comparable text.
+QString Hex(const void* bytes, std::size_t size)
+{
+    return QString::fromLatin1(
+        QByteArray(static_cast<const char*>(bytes), qsizetype(size)).toHex());
+}
+
+// Everything the container holds, as comparable text.
 class Snapshot : public CUITVLSession
 {
 public:
+    // One line per session, in the order of the names as a writer stores
+    // them: a field of 260 units that the reader took whole comes back as
+    // 259 and its terminator, and a high surrogate at the cut goes, so the
+    // key (and with it the map's order) of such a name may change.
     QStringList Describe() const
     {
         QStringList lines;
         for (const auto& [key, session] : m_sessions) {
-            // The name as a writer stores it: a field of 260 units that the
-            // reader took whole comes back as 259 and its terminator.
             unsigned char name[SectionLayout::kTextFieldBytes];
             EncodeTextField(session->Name(), name);
-            lines << QStringLiteral("session %1 name=%2 display=%3 header=%4")
-                         .arg(QString::fromLatin1(key.toHex()),
-                              QString::fromLatin1(
-                                  QByteArray(reinterpret_cast<const char*>(name), sizeof name)
-                                      .toHex()),
-                              QString::fromLatin1(
-                                  QByteArray(reinterpret_cast<const char*>(session->DisplayField()),
-                                             SectionLayout::kTextFieldBytes)
-                                      .toHex()),
-                              QString::fromLatin1(session->Peers().Header().toHex()));
+            QString line = QStringLiteral("session name=%1 display=%2 header=%3")
+                               .arg(Hex(name, sizeof name),
+                                    Hex(session->DisplayField(), SectionLayout::kTextFieldBytes),
+                                    QString::fromLatin1(session->Peers().Header().toHex()));
             for (const PeerRecord& peer : session->Peers().GetPeers())
-                lines << QStringLiteral("  peer ") +
-                             QString::fromLatin1(
-                                 QByteArray(reinterpret_cast<const char*>(peer.bytes.data()),
-                                            qsizetype(peer.bytes.size()))
-                                     .toHex());
+                line += QStringLiteral(" peer ") + Hex(peer.bytes.data(), peer.bytes.size());
             for (const TunnelRecord& tunnel : session->Tunnels().GetTunnels())
-                lines << QStringLiteral("  tunnel ") +
-                             QString::fromLatin1(
-                                 QByteArray(reinterpret_cast<const char*>(tunnel.bytes.data()),
-                                            qsizetype(tunnel.bytes.size()))
-                                     .toHex());
+                line += QStringLiteral(" tunnel ") + Hex(tunnel.bytes.data(), tunnel.bytes.size());
+            lines << line;
         }
+        lines.sort();
         return lines;
     }
 
