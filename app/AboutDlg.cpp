@@ -11,16 +11,16 @@
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(QStringLiteral("About Tervala Pro"));
+    setWindowTitle(tr("About Tervala Pro"));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("aboutIcon"));
     icon->setPixmap(QIcon(Pictures::Path(QStringLiteral("icons/trayicon.ico"))).pixmap(32, 32));
-    icon->setAccessibleName(QStringLiteral("Tervala Pro icon"));
-    auto* product = new QLabel(QStringLiteral("Tervala Pro 1.0.0.0"), this);
+    icon->setAccessibleName(tr("Tervala Pro icon"));
+    auto* product = new QLabel(tr("Tervala Pro 1.0.0.0"), this);
     product->setObjectName(QStringLiteral("aboutProduct"));
-    auto* notice = new QLabel(QStringLiteral("Copyright (C) Quornix. All rights reserved."), this);
+    auto* notice = new QLabel(tr("Copyright (C) Quornix. All rights reserved."), this);
     notice->setObjectName(QStringLiteral("aboutNotice"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);

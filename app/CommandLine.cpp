@@ -24,6 +24,10 @@ CCommandLine CCommandLine::Parse(const QStringList& arguments)
                 result.version = true;
                 continue;
             }
+            if (token == QLatin1String("--runtime-folder")) {
+                result.runtimeFolder = true;
+                continue;
+            }
             // Only "-" marks a switch here: on Linux a leading "/" is an
             // absolute path, the very thing a file manager hands over.
             if (token.startsWith(QLatin1Char('-')))
@@ -46,7 +50,10 @@ QString CCommandLine::HelpText()
                           "                  only argument)\n"
                           "  FILE            join the network of this invitation file\n"
                           "  --help          show this text and exit\n"
-                          "  --version       show the version and exit\n");
+                          "  --version       show the version and exit\n"
+                          "  --runtime-folder\n"
+                          "                  print the private folder that holds the\n"
+                          "                  single-instance lock and exit\n");
 }
 
 QString CCommandLine::VersionText()

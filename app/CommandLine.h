@@ -13,6 +13,9 @@ struct CCommandLine
     // Linux additions: print and exit without touching the instance lock.
     bool help = false;
     bool version = false;
+    // Prints the private per-user folder of the instance lock and exits, so
+    // that scripts use the same folder as the program.
+    bool runtimeFolder = false;
 
     static CCommandLine Parse(const QStringList& arguments);
     static QString HelpText();

@@ -4,7 +4,15 @@
 
 #include <QHash>
 
-COnlineUsersFeed::COnlineUsersFeed(QObject* parent) : QObject(parent) {}
+COnlineUsersFeed::COnlineUsersFeed(QObject* parent)
+    : QObject(parent), m_reader([this] {
+          // On the reader's thread: the outcome is collected on ours. A call
+          // still queued when this object goes is dropped with it.
+          QMetaObject::invokeMethod(this, &COnlineUsersFeed::takeReaderOutcome,
+                                    Qt::QueuedConnection);
+      })
+{
+}
 
 COnlineUsersFeed::~COnlineUsersFeed()
 {
@@ -38,9 +46,25 @@ void COnlineUsersFeed::Stop()
 
 void COnlineUsersFeed::Refresh()
 {
-    m_sessions.Refresh();
-    m_clients = m_sessions.GetClients();
-    ++m_refreshCount;
+    m_reader.Request();
+}
+
+void COnlineUsersFeed::takeReaderOutcome()
+{
+    CSectionReader::Outcome outcome = m_reader.Take();
+    if (outcome.stale != m_stale) {
+        m_stale = outcome.stale;
+        // Once per wait: the list shown is the last good one.
+        if (m_stale && (TraceLevel() & TRACE_ERROR))
+            CTraceLog::Trace(QStringLiteral("Session list lock held by another process; "
+                                            "showing the last list read"));
+        emit staleChanged(m_stale);
+    }
+    if (!outcome.hasList)
+        return;
+    m_clients = std::move(outcome.clients);
+    // Reads that finished before this call are taken in as one list.
+    m_refreshCount += outcome.reads;
     emit changed();
 }
 

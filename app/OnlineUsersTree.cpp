@@ -38,10 +38,10 @@ COnlineUsersTree::COnlineUsersTree(QWidget* parent, COnlineUsersFeed* feed)
     header()->setStretchLastSection(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setContextMenuPolicy(Qt::DefaultContextMenu);
-    setAccessibleName(QStringLiteral("Networks and peers"));
+    setAccessibleName(tr("Networks and peers"));
     setAccessibleDescription(
-        QStringLiteral("Running networks with their connected peers. Open the context menu "
-                       "on a network or peer to close the network."));
+        tr("Running networks with their connected peers. Open the context menu "
+           "on a network or peer to close the network."));
 
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("treePopup"));
@@ -70,6 +70,8 @@ void COnlineUsersTree::Init(const QFont& font, IRPCExecute* serviceProxy)
 
     if (m_ownsFeed)
         m_feed->Start();
+    // What the feed already knows is shown at once; the fresh read follows.
+    Rebuild(m_feed->Clients());
     RefreshTree();
     m_proxy = serviceProxy;
 }
@@ -81,7 +83,7 @@ void COnlineUsersTree::StopNotifier()
 
 void COnlineUsersTree::RefreshTree()
 {
-    // The feed's announcement rebuilds the tree.
+    // The feed's announcement, once the read is in, rebuilds the tree.
     m_feed->Refresh();
 }
 

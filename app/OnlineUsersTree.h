@@ -36,7 +36,8 @@ public:
     // watch (of an own feed) and the first rebuild. serviceProxy receives
     // "Close Server".
     void Init(const QFont& font, IRPCExecute* serviceProxy);
-    // Re-reads the shared state and rebuilds from an empty tree.
+    // Asks for the shared state to be read again; the tree is rebuilt from
+    // an empty one when the new list is in (the feed's changed()).
     void RefreshTree();
     // The rebuild itself, from a client list already read.
     void Rebuild(const QList<_CLIENT_INFORMATION>& clients);
@@ -53,6 +54,7 @@ public:
     bool HasBackground() const { return !m_background.isNull(); }
     QIcon NodeIcon(int index) const { return m_nodeIcons.value(index); }
     int RefreshCount() const { return m_refreshCount; }
+    COnlineUsersFeed* Feed() const { return m_feed; }
 
     // Text form of the tree ("network\n\tpeer\n..."), with each item's
     // screen rectangle when withGeometry is set; used by the debug dump that

@@ -41,18 +41,33 @@ CInstanceLock::~CInstanceLock()
 
 QString CInstanceLock::DefaultPath()
 {
-    return QDir(Paths::UserRuntimeFolder())
-        .filePath(QStringLiteral("{7AA95431-3E28-40fd-B8E2-EC4DDA64F1AA}.Tervalapro.instance"));
+    const QString folder = Paths::UserRuntimeFolder();
+    // Never a relative path: the working folder may be anyone's.
+    if (folder.isEmpty())
+        return {};
+    return QDir(folder).filePath(
+        QStringLiteral("{7AA95431-3E28-40fd-B8E2-EC4DDA64F1AA}.Tervalapro.instance"));
+}
+
+QString CInstanceLock::ServerName() const
+{
+    return m_path.isEmpty() ? QString() : m_path + QStringLiteral(".socket");
 }
 
 bool CInstanceLock::Acquire()
 {
     if (m_fd >= 0)
         return true;
+    // No private folder to hold the lock: run as the only copy, without one.
+    if (m_path.isEmpty())
+        return true;
     // O_CLOEXEC: a program started from here (a remote-desktop client) must not
     // inherit the lock and keep it after this instance ends.
     const QByteArray native = QFile::encodeName(m_path);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // O_NOFOLLOW and O_NONBLOCK: nothing planted under the name (a link, a
+    // FIFO) may redirect or hold the open.
+    const int fd =
+        ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return errno != EACCES;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -70,6 +85,8 @@ CInstanceServer::~CInstanceServer() = default;
 
 bool CInstanceServer::Listen(const QString& name)
 {
+    if (name.isEmpty())
+        return false;
     if (!m_server) {
         m_server = new QLocalServer(this);
         m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -147,6 +164,8 @@ void CInstanceServer::deliver(const CHandOverRequest& request)
 bool CInstanceClient::Send(const QString& serverName, const QList<CHandOverRequest>& requests,
                            int timeoutMs)
 {
+    if (serverName.isEmpty())
+        return false;
     QByteArray bytes;
     for (const CHandOverRequest& request : requests)
         bytes += encode(request);

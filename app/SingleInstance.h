@@ -13,7 +13,7 @@ class QLocalSocket;
 class CInstanceLock
 {
 public:
-    // Default: $XDG_RUNTIME_DIR/{7AA95431-3E28-40fd-B8E2-EC4DDA64F1AA}.Tervalapro.instance
+    // Default: <user runtime folder>/{7AA95431-3E28-40fd-B8E2-EC4DDA64F1AA}.Tervalapro.instance
     explicit CInstanceLock(const QString& path = DefaultPath());
     ~CInstanceLock();
     CInstanceLock(const CInstanceLock&) = delete;
@@ -25,9 +25,11 @@ public:
     bool Acquire();
     bool IsHeld() const { return m_fd >= 0; }
     QString Path() const { return m_path; }
-    // Name of the hand-over socket that lives next to the lock.
-    QString ServerName() const { return m_path + QStringLiteral(".socket"); }
+    // Name of the hand-over socket that lives next to the lock (empty when
+    // the lock has no path).
+    QString ServerName() const;
 
+    // Empty when there is no private per-user folder for it.
     static QString DefaultPath();
 
 private:

@@ -1,10 +1,13 @@
 #include "app/TervalaproApp.h"
 
 #include "app/TervalaprouiDlg.h"
+#include "foundation/Paths.h"
 #include "foundation/TraceLog.h"
+#include "resources/Translations.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -20,6 +23,18 @@ QList<CHandOverRequest> CTervalaprouiApp::HandOverRequests(const CCommandLine& c
     return {{CHandOverRequest::Kind::Open, QFileInfo(commandLine.fileName).absoluteFilePath(), 0}};
 }
 
+namespace {
+QString noPrivateFolderText()
+{
+    QString candidate;
+    Paths::PrivateFallbackFolder(&candidate);
+    return QStringLiteral("XDG_RUNTIME_DIR is not set and %1 is not a folder of this user's "
+                          "alone (owned by this user, mode 0700); running without the "
+                          "single-instance lock")
+        .arg(candidate);
+}
+} // namespace
+
 int CTervalaprouiApp::Run(int argc, char** argv)
 {
     QStringList arguments;
@@ -32,8 +47,21 @@ int CTervalaprouiApp::Run(int argc, char** argv)
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    const QString userFolder = Paths::UserRuntimeFolder();
+    if (commandLine.runtimeFolder) {
+        if (userFolder.isEmpty()) {
+            std::fprintf(stderr, "tervalapro: %s\n", qPrintable(noPrivateFolderText()));
+            return 1;
+        }
+        std::fprintf(stdout, "%s\n", QFile::encodeName(userFolder).constData());
+        return 0;
+    }
 
     OpenTraceLog();
+    // Without a private folder there is no lock and no hand-over: this copy
+    // runs alone rather than share either through a folder others control.
+    if (userFolder.isEmpty())
+        std::fprintf(stderr, "tervalapro: %s\n", qPrintable(noPrivateFolderText()));
     CInstanceLock lock;
     if (!lock.Acquire()) {
         // A later launch: hand the request over and end, with no window, no
@@ -52,6 +80,10 @@ int CTervalaprouiApp::Run(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Quornix"));
     QApplication::setApplicationVersion(QStringLiteral(TERVALA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("tervalapro"));
+    QStringList translationFolders;
+    for (const QString& folder : Paths::DataFolders())
+        translationFolders.append(folder + QStringLiteral("/translations"));
+    InstallTranslations(QLocale::system(), translationFolders);
     // The window hides into the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

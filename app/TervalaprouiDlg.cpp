@@ -9,6 +9,8 @@
 #include "skin/Prompter.h"
 #include "skin/WindowPlacement.h"
 #include "support/ContactSupportDlg.h"
+#include "wizards/ExistingWizard.h"
+#include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAction>
@@ -26,6 +28,7 @@
 
 namespace {
 constexpr quint32 IDS_INVITATION_CREATED = 109;
+constexpr quint32 IDS_INVITATION_NOT_CREATED = 171;
 constexpr quint32 IDS_JOIN_SUCCEEDED = 110;
 constexpr quint32 IDS_CONNECTING = 123;
 constexpr quint32 IDS_RESOLVING = 130;
@@ -117,13 +120,13 @@ void CTervalaprouiDlg::buildWidgets()
 {
     // Short texts: the full names do not fit the template's button widths and
     // stay available as accessible names and tooltips.
-    m_addButton = new QPushButton(QStringLiteral("&Add"), this);
+    m_addButton = new QPushButton(tr("&Add"), this);
     m_addButton->setObjectName(QStringLiteral("addNetworkButton"));
     m_addButton->setGeometry(dlu(23, 74, 40, 22));
-    m_joinButton = new QPushButton(QStringLiteral("&Join"), this);
+    m_joinButton = new QPushButton(tr("&Join"), this);
     m_joinButton->setObjectName(QStringLiteral("joinNetworkButton"));
     m_joinButton->setGeometry(dlu(67, 74, 40, 22));
-    m_existingButton = new QPushButton(QStringLiteral("E&xisting Networks"), this);
+    m_existingButton = new QPushButton(tr("E&xisting Networks", "button"), this);
     m_existingButton->setObjectName(QStringLiteral("existingNetworksButton"));
     m_existingButton->setGeometry(dlu(111, 74, 79, 22));
     m_addButton->setAccessibleName(LoadString(IDM_ADD_NETWORK));
@@ -132,8 +135,6 @@ void CTervalaprouiDlg::buildWidgets()
     for (QPushButton* button : {m_addButton, m_joinButton, m_existingButton}) {
         button->setAutoDefault(false);
         button->setToolTip(button->accessibleName());
-        // The flows behind Add and Existing are not part of this program yet.
-        button->setEnabled(button == m_joinButton);
     }
     connect(m_addButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_ADD); });
     connect(m_joinButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_JOIN); });
@@ -145,8 +146,8 @@ void CTervalaprouiDlg::buildWidgets()
     m_hideButton = new QToolButton(this);
     m_hideButton->setObjectName(QStringLiteral("hideButton"));
     m_hideButton->setText(QStringLiteral("\u00d7"));
-    m_hideButton->setToolTip(QStringLiteral("Hide"));
-    m_hideButton->setAccessibleName(QStringLiteral("Hide"));
+    m_hideButton->setToolTip(tr("Hide"));
+    m_hideButton->setAccessibleName(tr("Hide"));
     m_hideButton->setAutoRaise(true);
     m_hideButton->setFocusPolicy(Qt::StrongFocus);
     m_hideButton->setGeometry(dlu(201, 5, 11, 10).adjusted(-2, -2, 2, 2));
@@ -162,10 +163,10 @@ void CTervalaprouiDlg::buildMenus()
 {
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("mainMenuBar"));
-    m_menuBar->setAccessibleName(QStringLiteral("Menu bar"));
+    m_menuBar->setAccessibleName(tr("Menu bar"));
     m_menuBar->setNativeMenuBar(false);
-    QMenu* file = m_menuBar->addMenu(QStringLiteral("&File"));
-    QMenu* help = m_menuBar->addMenu(QStringLiteral("&Help"));
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
+    QMenu* help = m_menuBar->addMenu(tr("&Help"));
     auto add = [this](QMenu* menu, int id, const QString& text, bool enabled) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QStringLiteral("action%1").arg(id));
@@ -174,16 +175,14 @@ void CTervalaprouiDlg::buildMenus()
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         return action;
     };
-    // Add and Existing stay disabled until their flows exist: a menu entry
-    // that does nothing would mislead.
-    add(file, IDM_ADD_NETWORK, QStringLiteral("&Add Network"), false);
-    add(file, IDM_JOIN_NETWORK, QStringLiteral("&Join Network"), true);
-    add(file, IDM_EXISTING_NETWORKS, QStringLiteral("E&xisting Networks"), false);
-    add(file, IDM_REFRESH, QStringLiteral("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
+    add(file, IDM_ADD_NETWORK, tr("&Add Network"), true);
+    add(file, IDM_JOIN_NETWORK, tr("&Join Network"), true);
+    add(file, IDM_EXISTING_NETWORKS, tr("E&xisting Networks"), true);
+    add(file, IDM_REFRESH, tr("&Refresh"), true)->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
-    add(file, IDM_EXIT, QStringLiteral("E&xit"), true);
-    add(help, IDM_CONTACT_SUPPORT, QStringLiteral("&Contact Support"), true);
-    add(help, IDM_ABOUT, QStringLiteral("&About"), true);
+    add(file, IDM_EXIT, tr("E&xit"), true);
+    add(help, IDM_CONTACT_SUPPORT, tr("&Contact Support"), true);
+    add(help, IDM_ABOUT, tr("&About"), true);
     // Above the buttons, below the area the skin keeps for its picture.
     m_menuBar->setGeometry(dlu(18, 50, 181, 12));
 }
@@ -244,6 +243,13 @@ bool CTervalaprouiDlg::OnInitDialog()
     // Without any tray host the icon still exists and docks as soon as one
     // starts; until then the window itself is how the user reaches the program.
     m_trayIcon.Create(this, LoadString(IDS_TRAY_TOOLTIP), m_normalIcon);
+    m_expiryReminder.SetNotifier([this](const QString& title, const QString& text) {
+        if (!m_trayIcon.ShowBalloon(text, title, QSystemTrayIcon::Warning))
+            return false;
+        DebugDump::Write(QStringLiteral("reminder.txt"), text);
+        return true;
+    });
+    m_expiryReminder.Start();
 
     m_serviceProxy.PostUINotify();
 
@@ -334,6 +340,59 @@ void CTervalaprouiDlg::JoinNetworkFromFile(const QString& path)
         endUnansweredRequests(1, 0, m_serviceProxy.GetErrorText());
 }
 
+void CTervalaprouiDlg::ShowExistingNetworks()
+{
+    if (m_existingWizard) {
+        m_existingWizard->raise();
+        m_existingWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CExistingWizard wizard(isVisible() ? this : nullptr);
+    m_existingWizard = &wizard;
+    wizard.DoModal();
+    m_existingWizard.clear();
+}
+
+void CTervalaprouiDlg::AddNetwork()
+{
+    if (m_addWizard) {
+        m_addWizard->raise();
+        m_addWizard->activateWindow();
+        return;
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    CInviterWizard wizard(isVisible() ? this : nullptr);
+    m_addWizard = &wizard;
+    const int result = wizard.DoModal();
+    m_addWizard.clear();
+    if (result != QDialog::Accepted || m_ended)
+        return;
+
+    // A Remote Assistance network carries its own session type and the
+    // invitation for the helper; every other one the page's type and no data
+    // (a null buffer: the request then has no data parameters at all).
+    QString sessionType = wizard.SessionTypeText();
+    QByteArray appData;
+    CRemoteAccess::Prepared prepared;
+    if (CRemoteAccess::PrepareRemoteAssistance(wizard.SessionName(), wizard.NickName(),
+                                               wizard.Password(), prepared)) {
+        sessionType = prepared.sessionType;
+        appData = prepared.appData;
+    }
+    m_serviceProxy.CreateInvitation(wizard.NickName(), wizard.Password(), wizard.SessionName(),
+                                    sessionType, wizard.Expiry(), wizard.InvitationPath(), appData);
+    // With the service down the request went nowhere: no status will come.
+    if (!m_serviceProxy.IsLinkUp())
+        endUnansweredRequests(0, 1, m_serviceProxy.GetErrorText());
+}
+
 void CTervalaprouiDlg::OnCommand(int id)
 {
     switch (id) {
@@ -371,9 +430,11 @@ void CTervalaprouiDlg::OnCommand(int id)
     }
     case IDM_ADD_NETWORK:
     case IDC_ADD:
+        AddNetwork();
+        break;
     case IDM_EXISTING_NETWORKS:
     case IDC_EXISTING:
-        // Disabled until their flows exist.
+        ShowExistingNetworks();
         break;
     default:
         break;
@@ -413,6 +474,11 @@ void CTervalaprouiDlg::EndDialog(int result)
     m_progress.DestroyWindow();
     if (m_joinWizard)
         m_joinWizard->reject();
+    m_expiryReminder.Stop();
+    if (m_existingWizard)
+        m_existingWizard->reject();
+    if (m_addWizard)
+        m_addWizard->reject();
     emit ended(result);
 }
 
@@ -479,12 +545,18 @@ int CTervalaprouiDlg::PostCreateInvitationStatus(const QString& firstString, lon
                                                  const QString& errorText)
 {
     Q_UNUSED(firstString);
-    m_appData.clear();
+    // Released before a box opens: its loop may already receive the data of
+    // the next command.
+    m_appData = QByteArray();
+    QWidget* owner = isVisible() ? this : nullptr;
     if (success) {
-        Prompter::information(isVisible() ? this : nullptr, LoadString(IDS_INVITATION_CREATED));
+        Prompter::information(owner, LoadString(IDS_INVITATION_CREATED));
         return 1;
     }
-    Prompter::error(isVisible() ? this : nullptr, errorText);
+    // The user waits for a file that will not come: a failure is always
+    // told, in the service's words when it gave any.
+    Prompter::error(owner,
+                    errorText.isEmpty() ? LoadString(IDS_INVITATION_NOT_CREATED) : errorText);
     return 0;
 }
 

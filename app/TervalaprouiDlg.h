@@ -4,6 +4,7 @@
 #include "app/OnlineUsersFeed.h"
 #include "app/OnlineUsersTree.h"
 #include "app/TrayNotifyIcon.h"
+#include "invitations/ExpiryReminder.h"
 #include "servicelink/IPCCommandHandler.h"
 #include "servicelink/RPCExecute.h"
 #include "wizards/ProgressDlg.h"
@@ -22,6 +23,8 @@ class QPushButton;
 class QToolButton;
 class QAction;
 class CJoinerWizard;
+class CExistingWizard;
+class CInviterWizard;
 
 // The program's one window and its hub: owns the service link, the tree of
 // networks and the tray icon, and carries out the commands of the menus, the
@@ -71,6 +74,12 @@ public:
     // then the progress window and the request to the service, whose outcome
     // arrives later as a join status.
     void JoinNetworkFromFile(const QString& path);
+    // Existing Networks: list, delete and re-export the networks created
+    // here; works without the service.
+    void ShowExistingNetworks();
+    // Add Network: the wizard, then the request to the service, which writes
+    // the invitation file and reports later as a create status.
+    void AddNetwork();
 
     void OnCommand(int id);
     void EndDialog(int result);
@@ -98,6 +107,7 @@ public:
     CTrayNotifyIcon& TrayIcon() { return m_trayIcon; }
     const QByteArray& KeptAppData() const { return m_appData; }
     CProgressDlg& ProgressWindow() { return m_progress; }
+    CExpiryReminder& ExpiryReminder() { return m_expiryReminder; }
 
     // Whether a tray host is there (tests force an answer).
     static bool TrayAvailable();
@@ -148,6 +158,12 @@ private:
     // The Join Network wizard while it is open: a second request brings it
     // forward instead of stacking another one.
     QPointer<CJoinerWizard> m_joinWizard;
+    QPointer<CExistingWizard> m_existingWizard;
+    // Networks created here that end within a day: a notification from the
+    // tray, so their creator can invite people again in time.
+    CExpiryReminder m_expiryReminder;
+    // The Add Network wizard while it is open, likewise.
+    QPointer<CInviterWizard> m_addWizard;
 
     CCommandLine m_commandLine;
     bool m_ended = false;

@@ -88,14 +88,15 @@ void CTrayNotifyIcon::SetTooltipText(const QString& text)
     DebugDump::Write(QStringLiteral("tray.txt"), text);
 }
 
-bool CTrayNotifyIcon::ShowBalloon(const QString& text, const QString& title)
+bool CTrayNotifyIcon::ShowBalloon(const QString& text, const QString& title,
+                                  QSystemTrayIcon::MessageIcon icon)
 {
     if (!IsShown())
         return false;
     m_lastBalloonText = text;
     m_lastBalloonTitle = title;
     ++m_balloonCount;
-    m_tray->showMessage(title, text, QSystemTrayIcon::Critical, kBalloonMs);
+    m_tray->showMessage(title, text, icon, kBalloonMs);
     return true;
 }
 

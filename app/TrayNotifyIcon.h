@@ -38,7 +38,9 @@ public:
     int OnTrayNotification(int iconId, QSystemTrayIcon::ActivationReason reason);
 
     void SetTooltipText(const QString& text);
-    bool ShowBalloon(const QString& text, const QString& title);
+    // The error icon unless told otherwise (a reminder is no failure).
+    bool ShowBalloon(const QString& text, const QString& title,
+                     QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::Critical);
     bool SetIcon(const QIcon& icon);
     void ShowServiceStatus(bool active);
     // The service itself cannot be reached: grey icon, a tooltip that says

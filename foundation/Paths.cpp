@@ -1,8 +1,13 @@
 #include "foundation/Paths.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
-#include <QStandardPaths>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString envFolder(const char* name)
@@ -101,8 +106,31 @@ QString UserRuntimeFolder()
     const QString xdg = envFolder("XDG_RUNTIME_DIR");
     if (!xdg.isEmpty())
         return xdg;
-    // Qt makes (and checks the owner and mode of) a private folder in /tmp.
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return PrivateFallbackFolder();
+}
+
+QString PrivateFallbackFolder(QString* candidate)
+{
+    const QString base = qEnvironmentVariable("TMPDIR").startsWith(QLatin1Char('/'))
+                             ? qEnvironmentVariable("TMPDIR")
+                             : QStringLiteral("/tmp");
+    const QString folder =
+        joined(base, QStringLiteral("tervalapro-%1").arg(static_cast<qulonglong>(::geteuid())));
+    if (candidate)
+        *candidate = folder;
+    const QByteArray native = QFile::encodeName(folder);
+    // Whoever can write the base folder (everyone, in /tmp) may have made
+    // the name first. The folder counts only when it is a real folder, ours,
+    // and closed to everyone else; mkdir never follows a link, lstat sees one.
+    if (::mkdir(native.constData(), 0700) == 0)
+        ::chmod(native.constData(), 0700); // whatever the umask took away
+    else if (errno != EEXIST)
+        return {};
+    struct stat info;
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & 07777) != 0700)
+        return {};
+    return folder;
 }
 
 QString RuntimeEntry(const QString& name)
@@ -115,6 +143,19 @@ bool MakePath(const QString& folder)
     if (folder.isEmpty())
         return false;
     return QDir().mkpath(folder);
+}
+
+QStringList DataFolders()
+{
+    QStringList folders;
+    if (QCoreApplication::instance()) {
+        folders.append(QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                       QStringLiteral("/../share/tervalapro")));
+    }
+    const QString configured = QDir::cleanPath(QStringLiteral(TERVALA_DATADIR));
+    if (!folders.contains(configured))
+        folders.append(configured);
+    return folders;
 }
 } // namespace Paths
 

@@ -2,6 +2,7 @@
 
 #include "foundation/Paths.h"
 #include "foundation/RegOperations.h"
+#include "foundation/SharedLogFile.h"
 #include "resources/StringTable.h"
 
 #include <QFile>
@@ -16,16 +17,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
 constexpr int kLineChars = 1024; // each formatting buffer; 1,023 characters + zero
-constexpr off_t kMaxLogBytes = 1048576;
 
 std::atomic<std::uint32_t> g_level{0};
-std::atomic<int> g_fd{-1};
+std::atomic<bool> g_open{false};
+
+// Never destroyed: a static destructor elsewhere may still trace.
+CSharedLogFile& Log()
+{
+    static auto* log = new CSharedLogFile;
+    return *log;
+}
 
 // Closes the log at process exit, after every other user has gone.
 struct ExitCloser
@@ -50,7 +56,7 @@ std::size_t appendDecimal(char16_t* out, unsigned long value)
 // writes it with one call. No heap memory is touched.
 void writeLine(const char16_t* message, std::size_t length)
 {
-    const int fd = g_fd.load(std::memory_order_relaxed);
+    const bool open = g_open.load(std::memory_order_relaxed);
     if (length > kLineChars - 1)
         length = kLineChars - 1;
 
@@ -67,12 +73,12 @@ void writeLine(const char16_t* message, std::size_t length)
         if (n < kLineChars - 1)
             line[n++] = c;
     }
-    if (fd < 0)
+    if (!open)
         return;
     for (std::size_t i = 0; i < n; ++i)
         line[i] = qToLittleEndian(line[i]);
     // The log is best effort: a failed write is not reported anywhere.
-    [[maybe_unused]] ssize_t written = ::write(fd, line, n * sizeof(char16_t));
+    Log().Append(line, n * sizeof(char16_t));
 }
 
 QString systemReason(ErrorCode code)
@@ -104,9 +110,8 @@ QString GetLogFolder()
 
 void CloseTraceLog()
 {
-    const int fd = g_fd.exchange(-1);
-    if (fd >= 0)
-        ::close(fd);
+    g_open.store(false);
+    Log().Close();
 }
 
 void OpenTraceLog()
@@ -116,33 +121,23 @@ void OpenTraceLog()
 
     const QString folder = GetLogFolder();
     Paths::MakePath(folder);
-    const QByteArray path = QFile::encodeName(folder + LoadString(108));
-    // The folder is shared by every user of the machine: never follow a link
-    // planted in place of the log, never wait on a FIFO, write only to a
-    // regular file.
-    int fd =
-        ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0) {
+    const QString path = folder + LoadString(108);
+    // Only this user reads the trace: it follows what the user does.
+    const CSharedLogFile::Refusal refusal = Log().Open(path, 0600);
+    if (refusal != CSharedLogFile::Refusal::None) {
         g_level.store(0, std::memory_order_relaxed);
+        // A missing folder or a log this user may not write is the ordinary
+        // silent case; anything planted in the log's place is worth a word.
+        const int error = Log().OpenError();
+        if (refusal != CSharedLogFile::Refusal::CannotOpen || error == ELOOP) {
+            const QString text = QStringLiteral("%1: no trace log: %2\n")
+                                     .arg(QString::fromLocal8Bit(program_invocation_short_name),
+                                          CSharedLogFile::RefusalText(refusal, path, error));
+            std::fputs(text.toLocal8Bit().constData(), stderr);
+        }
         return;
     }
-    // The mark is rewritten in place; an existing log keeps its lines unless
-    // it has grown past the limit, in which case it is dropped whole.
-    static const unsigned char bom[2] = {0xFF, 0xFE};
-    [[maybe_unused]] ssize_t w = ::pwrite(fd, bom, sizeof bom, 0);
-    if (::fstat(fd, &st) == 0 && st.st_size > kMaxLogBytes) [[maybe_unused]]
-        int r = ::ftruncate(fd, sizeof bom);
-    // Appending keeps lines of concurrent threads from overwriting each other.
-    ::lseek(fd, 0, SEEK_END);
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, (flags | O_APPEND) & ~O_NONBLOCK);
-    g_fd.store(fd);
+    g_open.store(true);
 }
 
 void CTraceLog::Trace(const QString& message)

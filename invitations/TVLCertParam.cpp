@@ -6,9 +6,11 @@
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
+#include <openssl/proverr.h>
 #include <openssl/provider.h>
 #include <openssl/x509.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
@@ -26,6 +28,116 @@ unsigned long TakeOpenSslError()
     const unsigned long first = ERR_get_error();
     ERR_clear_error();
     return first;
+}
+
+// Key derivations of an image are repeated as often as the image asks: a
+// crafted invitation with 2^31 iterations costs minutes of CPU per attempt,
+// without any password. OpenSSL writes 2,048; anything above this is refused
+// before any derivation runs.
+constexpr std::int64_t kMaxIterations = std::int64_t(1) << 20;
+
+bool CountWithinLimit(const ASN1_INTEGER* count)
+{
+    std::int64_t value = 0;
+    // An absent count means one iteration.
+    if (!count)
+        return true;
+    return ASN1_INTEGER_get_int64(&value, count) == 1 && value >= 1 && value <= kMaxIterations;
+}
+
+// The password-based encryption of one bag or safe: PBES1 (the older 3DES
+// and RC2 forms) or PBES2 with PBKDF2 (what OpenSSL 3 writes). Other key
+// derivations are not accepted.
+bool EncryptionWithinLimit(const X509_ALGOR* algorithm)
+{
+    if (!algorithm || !algorithm->parameter)
+        return false;
+    if (OBJ_obj2nid(algorithm->algorithm) != NID_pbes2) {
+        auto* pbe = static_cast<PBEPARAM*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter));
+        const bool ok = pbe && CountWithinLimit(pbe->iter);
+        PBEPARAM_free(pbe);
+        return ok;
+    }
+    auto* pbes2 = static_cast<PBE2PARAM*>(
+        ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter));
+    bool ok = false;
+    if (pbes2 && pbes2->keyfunc && pbes2->keyfunc->parameter &&
+        OBJ_obj2nid(pbes2->keyfunc->algorithm) == NID_id_pbkdf2) {
+        auto* kdf = static_cast<PBKDF2PARAM*>(
+            ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbes2->keyfunc->parameter));
+        ok = kdf && kdf->iter && CountWithinLimit(kdf->iter);
+        PBKDF2PARAM_free(kdf);
+    }
+    PBE2PARAM_free(pbes2);
+    return ok;
+}
+
+bool BagsWithinLimit(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth)
+{
+    // Bags may nest; a real image nests one level at most.
+    if (depth > 4)
+        return false;
+    for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+        const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+        switch (PKCS12_SAFEBAG_get_nid(bag)) {
+        case NID_pkcs8ShroudedKeyBag: {
+            const X509_ALGOR* algorithm = nullptr;
+            X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
+            if (!EncryptionWithinLimit(algorithm))
+                return false;
+            break;
+        }
+        case NID_safeContentsBag:
+            if (!BagsWithinLimit(PKCS12_SAFEBAG_get0_safes(bag), depth + 1))
+                return false;
+            break;
+        default:
+            break; // nothing derived from the password
+        }
+    }
+    return true;
+}
+
+// Every iteration count of the image, before PKCS12_parse uses any of them:
+// the MAC's, each encrypted safe's, and each shrouded key's, including those
+// inside an encrypted safe (which is opened here with its count checked).
+bool IterationsWithinLimit(PKCS12* p12, const QByteArray& utf8Password)
+{
+    const ASN1_INTEGER* macIterations = nullptr;
+    const ASN1_OCTET_STRING* mac = nullptr;
+    PKCS12_get0_mac(&mac, nullptr, nullptr, &macIterations, p12);
+    if (mac && !CountWithinLimit(macIterations))
+        return false;
+    STACK_OF(PKCS7)* safes = PKCS12_unpack_authsafes(p12);
+    if (!safes)
+        return true; // unreadable: PKCS12_parse says why, deriving nothing
+    bool ok = true;
+    for (int i = 0; ok && i < sk_PKCS7_num(safes); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes, i);
+        STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+        if (PKCS7_type_is_data(safe)) {
+            bags = PKCS12_unpack_p7data(safe);
+        } else if (PKCS7_type_is_encrypted(safe)) {
+            const PKCS7_ENCRYPT* encrypted = safe->d.encrypted;
+            ok = encrypted && encrypted->enc_data &&
+                 EncryptionWithinLimit(encrypted->enc_data->algorithm);
+            if (ok)
+                bags = PKCS12_unpack_p7encdata(safe, utf8Password.constData(),
+                                               int(utf8Password.size()));
+            // PKCS12_parse tries an empty password both ways.
+            if (ok && !bags && utf8Password.isEmpty())
+                bags = PKCS12_unpack_p7encdata(safe, nullptr, 0);
+        }
+        // A safe that does not open (a wrong password) is not read by
+        // PKCS12_parse either, so what it holds costs nothing.
+        if (ok && bags)
+            ok = BagsWithinLimit(bags, 0);
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    }
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+    ERR_clear_error();
+    return ok;
 }
 
 } // namespace
@@ -189,6 +301,11 @@ CCertificate CTVLCertParam::ImportCertificate(const QByteArray& pfx, const QStri
         return {};
     }
     const QByteArray utf8Password = password.toUtf8();
+    if (!IterationsWithinLimit(p12, utf8Password)) {
+        PKCS12_free(p12);
+        SetError(10013, ERR_PACK(ERR_LIB_PROV, 0, PROV_R_INVALID_ITERATION_COUNT));
+        return {};
+    }
     EVP_PKEY* key = nullptr;
     X509* cert = nullptr;
     STACK_OF(X509)* others = nullptr;

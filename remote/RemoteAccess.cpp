@@ -5,6 +5,7 @@
 #include "foundation/TraceLog.h"
 #include "resources/StringTable.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -173,7 +174,8 @@ CRemoteAccess::StartResult CRemoteAccess::StartRemoteDesktop(const QString& addr
 
     if (address.trimmed().isEmpty()) {
         traceError(QStringLiteral("Remote Desktop: the service reported no inviter address"));
-        result.errorText = QStringLiteral(
+        result.errorText = QCoreApplication::translate(
+            "CRemoteAccess",
             "The network was joined, but the service gave no address for the computer that "
             "invited you, so Remote Desktop could not be started.");
         return result;
@@ -182,22 +184,25 @@ CRemoteAccess::StartResult CRemoteAccess::StartRemoteDesktop(const QString& addr
     // for an option.
     if (address.startsWith(QLatin1Char('-'))) {
         traceError(QStringLiteral("Remote Desktop: refused the inviter address ") + address);
-        result.errorText = QStringLiteral("The network was joined, but the service gave \"%1\" as "
-                                          "the address of the computer that invited you, which "
-                                          "is not a computer name or address, so Remote Desktop "
-                                          "was not started.")
-                               .arg(address);
+        result.errorText =
+            QCoreApplication::translate("CRemoteAccess",
+                                        "The network was joined, but the service gave \"%1\" as "
+                                        "the address of the computer that invited you, which "
+                                        "is not a computer name or address, so Remote Desktop "
+                                        "was not started.")
+                .arg(address);
         return result;
     }
 
     const Command command = RemoteDesktopCommand(address);
     if (command.program.isEmpty()) {
         traceError(QStringLiteral("Remote Desktop: no client configured or installed"));
-        result.errorText =
-            QStringLiteral("The network was joined, but no Remote Desktop client was found to "
-                           "connect to %1.\n\nInstall FreeRDP (xfreerdp) or Remmina, or set "
-                           "RemoteDesktopCommand in %2.")
-                .arg(address, machineSettingsFile());
+        result.errorText = QCoreApplication::translate(
+                               "CRemoteAccess",
+                               "The network was joined, but no Remote Desktop client was found to "
+                               "connect to %1.\n\nInstall FreeRDP (xfreerdp) or Remmina, or set "
+                               "RemoteDesktopCommand in %2.")
+                               .arg(address, machineSettingsFile());
         return result;
     }
 
@@ -205,9 +210,11 @@ CRemoteAccess::StartResult CRemoteAccess::StartRemoteDesktop(const QString& addr
     if (!startProgram(command.program, command.arguments, reason)) {
         traceError(QStringLiteral("Remote Desktop: cannot start ") + command.program +
                    QStringLiteral(": ") + reason);
-        result.errorText = QStringLiteral("The network was joined, but the Remote Desktop client "
-                                          "%1 could not be started to connect to %2: %3")
-                               .arg(command.program, address, reason);
+        result.errorText =
+            QCoreApplication::translate("CRemoteAccess",
+                                        "The network was joined, but the Remote Desktop client "
+                                        "%1 could not be started to connect to %2: %3")
+                .arg(command.program, address, reason);
     }
     return result;
 }
@@ -250,15 +257,16 @@ CRemoteAccess::StartResult CRemoteAccess::OpenRemoteAssistance(const QByteArray&
     result.started = true;
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty()) {
-        reason = QStringLiteral("xdg-open was not found");
+        reason = QCoreApplication::translate("CRemoteAccess", "xdg-open was not found");
     } else if (startProgram(opener, {path}, reason)) {
         return result;
     }
     traceError(QStringLiteral("Remote Assistance: cannot open ") + path + QStringLiteral(": ") +
                reason);
-    result.errorText =
-        QStringLiteral("The Remote Assistance invitation was saved at %1, but no program could "
-                       "open it (%2). Open the file with a Remote Assistance program yourself.")
-            .arg(path, reason);
+    result.errorText = QCoreApplication::translate(
+                           "CRemoteAccess",
+                           "The Remote Assistance invitation was saved at %1, but no program could "
+                           "open it (%2). Open the file with a Remote Assistance program yourself.")
+                           .arg(path, reason);
     return result;
 }

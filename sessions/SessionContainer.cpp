@@ -393,11 +393,42 @@ CUITVLSession::~CUITVLSession() = default;
 
 void CUITVLSession::Refresh()
 {
+    Refresh(KeepWaiting());
+}
+
+bool CUITVLSession::Refresh(const KeepWaiting& keepWaiting)
+{
     CSharedSection section;
-    // A missing section keeps the sessions of the last good read.
+    CNamedLock& lock = section.Lock();
+    // Held for the whole pass; the reads inside take it again (counted).
+    bool held = false;
+    if (!keepWaiting) {
+        held = lock.Lock();
+    } else {
+        for (;;) {
+            const CNamedLock::Attempt attempt = lock.TryLock();
+            if (attempt == CNamedLock::Attempt::Taken) {
+                held = true;
+                break;
+            }
+            if (attempt == CNamedLock::Attempt::Failed)
+                break; // no usable lock: read unguarded
+            if (!keepWaiting())
+                return false;
+        }
+    }
+    // Opened under the lock, so a file renamed into place meanwhile is the
+    // one read. A missing section keeps the sessions of the last good read.
     if (section.Open())
         ReadSessions(section);
+    if (held)
+        lock.Unlock();
+    rebuildClients();
+    return true;
+}
 
+void CUITVLSession::rebuildClients()
+{
     std::lock_guard<std::recursive_mutex> container(m_containerLock);
     std::lock_guard<std::recursive_mutex> map(m_mapLock);
     std::lock_guard<std::recursive_mutex> clients(m_clientLock);

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -193,14 +194,22 @@ public:
     ~CUITVLSession() override;
 
     // Re-reads the section (keeping the last good sessions when it is
-    // missing) and rebuilds the client list.
+    // missing) and rebuilds the client list. Waits for the section lock
+    // without time-out.
     void Refresh();
+    // The same, but never blocks on the section lock: while another holder
+    // keeps it, keepWaiting is called between attempts (it may sleep) and
+    // the refresh is abandoned, with nothing changed, once it returns false.
+    using KeepWaiting = std::function<bool()>;
+    bool Refresh(const KeepWaiting& keepWaiting);
     // A copy of the client list (implicitly shared), at most 65535 records.
     QList<_CLIENT_INFORMATION> GetClients() const;
 
     static constexpr int kMaxClients = 65535;
 
 private:
+    void rebuildClients();
+
     mutable std::recursive_mutex m_clientLock;
     QList<_CLIENT_INFORMATION> m_clients;
 };

@@ -107,22 +107,45 @@ std::map<QString, std::weak_ptr<SectionLockState>>& LockRegistry()
     return registry;
 }
 
+// Keeps a descriptor only when it names a regular file. Anyone who may write
+// the runtime folder can put a FIFO, a device or a socket under one of our
+// names; such an entry counts as an object that could not be opened.
+int RequireRegular(int fd, int& error)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Opens an existing shared-object file, or creates it readable and writable
 // by everyone: the creator's umask must not lock other users out.
+// O_NONBLOCK keeps a FIFO planted under the name from blocking the open (it
+// is then refused as not regular); O_NOFOLLOW keeps a planted link from
+// sending us to another file, since these are entries we create ourselves.
 int OpenOrCreateShared(const QByteArray& path, int& error)
 {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        int fd = ::open(path.constData(), kFlags);
         if (fd >= 0)
-            return fd;
+            return RequireRegular(fd, error);
         if (errno != ENOENT) {
             error = errno;
             return -1;
         }
-        fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(path.constData(), kFlags | O_CREAT | O_EXCL, 0666);
         if (fd >= 0) {
             ::fchmod(fd, 0666);
-            return fd;
+            return RequireRegular(fd, error);
         }
         if (errno != EEXIST) {
             error = errno;
@@ -199,6 +222,30 @@ bool CNamedLock::Lock()
     state.depth = 0;
     state.released.notify_one();
     return false;
+}
+
+CNamedLock::Attempt CNamedLock::TryLock()
+{
+    if (!m_state)
+        return Attempt::Failed;
+    SectionLockState& state = *m_state;
+    const auto self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    if (state.depth > 0) {
+        if (state.owner != self)
+            return Attempt::Busy;
+        ++state.depth;
+        return Attempt::Taken;
+    }
+    int result;
+    do {
+        result = ::flock(state.fd, LOCK_EX | LOCK_NB);
+    } while (result < 0 && errno == EINTR);
+    if (result != 0)
+        return errno == EWOULDBLOCK ? Attempt::Busy : Attempt::Failed;
+    state.owner = self;
+    state.depth = 1;
+    return Attempt::Taken;
 }
 
 void CNamedLock::Unlock()
@@ -316,7 +363,9 @@ bool CSharedSection::Open()
     m_faulted = false;
 
     const QByteArray path = QFile::encodeName(SharedNames::EntryPath(m_sectionName));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO under the section's name must not hold the
+    // reader in open(); it is refused below as not a regular file.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info;
@@ -439,7 +488,14 @@ bool CPeerChangeEvent::Open(const QString& path)
         return false;
     }
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify < 0 || ::inotify_add_watch(m_inotify, native.constData(), IN_MODIFY) < 0) {
+    // The watch goes on the file just opened and checked, through its
+    // descriptor's name: watching the path could meet another entry put
+    // there in between.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_file);
+    if (m_inotify >= 0 && ::inotify_add_watch(m_inotify, self.constData(), IN_MODIFY) >= 0)
+        return true;
+    if (m_inotify < 0 ||
+        ::inotify_add_watch(m_inotify, native.constData(), IN_MODIFY | IN_DONT_FOLLOW) < 0) {
         m_error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
         Close();
         return false;

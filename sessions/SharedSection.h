@@ -55,7 +55,8 @@ public:
     CNamedLock& operator=(const CNamedLock&) = delete;
 
     // Opens the lock file, or creates it with mode 0666 whatever the umask.
-    // False (and an empty handle) when neither is possible.
+    // False (and an empty handle) when neither is possible, and when the
+    // entry is not a regular file (a FIFO, a link, a device).
     bool Open(const QString& path);
     void Close();
     bool IsValid() const { return m_state != nullptr; }
@@ -63,6 +64,15 @@ public:
     // Waits without time-out. False at once on an empty handle: the caller
     // goes on unguarded.
     bool Lock();
+    // One attempt that never waits: for a thread that must stay able to give
+    // up (the lock file is open to every user, so a holder may never let go).
+    enum class Attempt
+    {
+        Taken,
+        Busy,  // held by another process or another thread of this one
+        Failed // empty handle or an error: go on unguarded, as with Lock()
+    };
+    Attempt TryLock();
     void Unlock();
 
 private:

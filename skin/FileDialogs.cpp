@@ -1,6 +1,7 @@
 #include "skin/FileDialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QQueue>
 
 namespace {
@@ -37,12 +38,36 @@ QString FileDialogs::getOpenFileName(QWidget* parent, const QString& caption,
 }
 
 QString FileDialogs::getSaveFileName(QWidget* parent, const QString& caption,
-                                     const QString& directory, const QString& filter)
+                                     const QString& directory, const QString& filter,
+                                     const QString& defaultSuffix)
 {
     QString name;
-    if (takeQueued(caption, name))
+    if (!takeQueued(caption, name)) {
+        if (defaultSuffix.isEmpty()) {
+            name = QFileDialog::getSaveFileName(parent, caption, directory, filter);
+        } else {
+            // The static call has no suffix hint; the dialog itself then asks
+            // about overwriting the name that will really be written.
+            QFileDialog dialog(parent, caption, directory, filter);
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setDefaultSuffix(defaultSuffix);
+            if (dialog.exec() == QDialog::Accepted)
+                name = dialog.selectedFiles().value(0);
+        }
+    }
+    return WithDefaultSuffix(name, defaultSuffix);
+}
+
+QString FileDialogs::WithDefaultSuffix(const QString& name, const QString& suffix)
+{
+    if (name.isEmpty() || suffix.isEmpty())
         return name;
-    return QFileDialog::getSaveFileName(parent, caption, directory, filter);
+    const QString fileName = QFileInfo(name).fileName();
+    // Any dot counts as a suffix, as in Qt's own dialog ("team.v2" stays as
+    // typed); a name ending in "/" is a folder and left to the caller's checks.
+    if (fileName.isEmpty() || fileName.contains(QLatin1Char('.')))
+        return name;
+    return name + QLatin1Char('.') + suffix;
 }
 
 QString FileDialogs::getExistingDirectory(QWidget* parent, const QString& caption,

@@ -1,12 +1,17 @@
 #include "skin/Pictures.h"
 
+#include "foundation/Paths.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 QString Pictures::Path(const QString& relative)
 {
-    const QString installed = QDir(QStringLiteral(TERVALA_DATADIR)).filePath(relative);
-    if (QFileInfo::exists(installed))
-        return installed;
+    const QStringList folders = Paths::DataFolders();
+    for (const QString& folder : folders) {
+        const QString installed = QDir(folder).filePath(relative);
+        if (QFileInfo::exists(installed))
+            return installed;
+    }
     return QDir::current().filePath(relative);
 }

@@ -25,6 +25,9 @@
 
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -153,6 +156,11 @@ void FillDocument(CTVLCertParam& param, const CInvitationAuthority::NewNetwork& 
     param.AddBinary(QStringLiteral("IPV6Port"), CInvitationAuthority::InviterPortBytes());
     if (!request.appData.isEmpty())
         param.AddBinary(QStringLiteral("Appdata"), request.appData);
+}
+
+QString NotForThisUser()
+{
+    return QStringLiteral("The service cannot open files for this user.");
 }
 
 QString AddressText(const QByteArray& bytes)
@@ -286,9 +294,18 @@ bool CInvitationAuthority::CreateNetwork(const NewNetwork& request, Network& net
 
     CTVLCertParam invitation(certificate);
     FillDocument(invitation, request, network.displayName);
-    if (!invitation.SaveInvitation(request.path, request.password)) {
-        errorText = invitation.ErrorText();
-        return false;
+    // Everything OpenSSL loads from disk is loaded with the service's rights.
+    EnsurePkcs12Providers();
+    {
+        const ClientFileAccess access(request.client);
+        if (!access.Granted()) {
+            errorText = NotForThisUser();
+            return false;
+        }
+        if (!invitation.SaveInvitation(request.path, request.password)) {
+            errorText = invitation.ErrorText();
+            return false;
+        }
     }
 
     CTVLCertParam stored(certificate);
@@ -299,22 +316,40 @@ bool CInvitationAuthority::CreateNetwork(const NewNetwork& request, Network& net
     if (!SaveAtomically(stored, storedPath, CEncryptFile::FixedKey(), errorText)) {
         // Without its stored twin the network does not exist here; the file
         // just written would invite to nothing.
-        QFile::remove(request.path);
+        const ClientFileAccess access(request.client);
+        if (access.Granted())
+            QFile::remove(request.path);
         return false;
     }
     return true;
 }
 
 bool CInvitationAuthority::JoinNetwork(const QString& path, const QString& password,
-                                       Network& network, QString& errorText)
+                                       Network& network, QString& errorText,
+                                       const ClientIdentity& client)
 {
     network = Network();
     CTVLCertParam param;
+    EnsurePkcs12Providers();
+    // The file is opened, and looked at for the error text, only as the
+    // client could: a path in a folder the client may not read tells it
+    // nothing about what that folder holds.
+    const ClientFileAccess access(client);
+    if (!access.Granted()) {
+        errorText = NotForThisUser();
+        return false;
+    }
     if (password.isEmpty() || !param.LoadInvitation(path, password)) {
         // A missing file keeps its own reason; every other failure (wrong key,
-        // foreign or damaged content) reads as a bad password or file.
-        const QFileInfo info(path);
-        if (!info.exists() || info.isDir() || !info.isReadable())
+        // foreign or damaged content) reads as a bad password or file. The
+        // checks are the system's own calls, which go by the client's file
+        // identity (QFileInfo may ask access(), which goes by the service's).
+        const QByteArray native = QFile::encodeName(path);
+        struct stat info;
+        const bool exists = ::stat(native.constData(), &info) == 0;
+        const bool readable =
+            exists && ::faccessat(AT_FDCWD, native.constData(), R_OK, AT_EACCESS) == 0;
+        if (!exists || S_ISDIR(info.st_mode) || !readable)
             errorText = param.ErrorText().isEmpty() ? LoadString(10003) : param.ErrorText();
         else
             errorText = LoadString(10003);
@@ -366,6 +401,7 @@ void registerInvitationCommands(StandinService& service, ControlChannel& control
         network.path = request.path;
         network.password = request.password;
         network.appData = request.appData;
+        network.client = request.client;
         CInvitationAuthority::Network created;
         QString error;
         if (!authority->CreateNetwork(network, created, error)) {
@@ -384,7 +420,8 @@ void registerInvitationCommands(StandinService& service, ControlChannel& control
         JoinResult result;
         CInvitationAuthority::Network joined;
         QString error;
-        if (!authority->JoinNetwork(request.path, request.password, joined, error)) {
+        if (!authority->JoinNetwork(request.path, request.password, joined, error,
+                                    request.client)) {
             result.ok = false;
             result.errorText = error;
             service.log(QStringLiteral("JOIN_INVITATION failed: %1").arg(error));

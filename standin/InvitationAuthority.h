@@ -1,6 +1,7 @@
 #pragma once
 
 #include "invitations/Certificate.h"
+#include "standin/ClientIdentity.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,6 +35,8 @@ public:
         QString path;             // invitation file to write
         QString password;
         QByteArray appData;
+        // Whose rights the invitation file is written with.
+        ClientIdentity client = ClientIdentity::Self();
     };
     struct Network
     {
@@ -48,9 +51,9 @@ public:
     // Creates the CA on first use; writes the invitation file and its stored
     // twin. False with the error text the program shows.
     bool CreateNetwork(const NewNetwork& request, Network& network, QString& errorText);
-    // Opens an invitation file with its password.
+    // Opens an invitation file with its password, with the client's rights.
     bool JoinNetwork(const QString& path, const QString& password, Network& network,
-                     QString& errorText);
+                     QString& errorText, const ClientIdentity& client = ClientIdentity::Self());
 
     // TervalaCA.cert in the store folder: the stored-invitation container
     // (fixed key) whose document holds only CertData, the CA certificate with

@@ -232,13 +232,23 @@ bool SessionPublisher::holdLock(int ms, QString* error)
         return false;
     }
     ++m_heldLocks;
-    QTimer::singleShot(ms, this, [this] {
-        if (m_heldLocks > 0) {
+    QTimer::singleShot(ms, this, [this, generation = m_holdGeneration] {
+        // A release-lock in between already let go of this hold.
+        if (generation == m_holdGeneration && m_heldLocks > 0) {
             --m_heldLocks;
             m_lock.Unlock();
         }
     });
     return true;
+}
+
+int SessionPublisher::releaseLocks()
+{
+    const int released = m_heldLocks;
+    for (; m_heldLocks > 0; --m_heldLocks)
+        m_lock.Unlock();
+    ++m_holdGeneration;
+    return released;
 }
 
 bool SessionPublisher::signal(QString* error)
@@ -492,6 +502,16 @@ void SessionPublisher::registerCommands(ControlChannel& control)
             }
             QString failure;
             return reply(holdLock(ms, &failure), failure, error, QStringLiteral("held"));
+        });
+    control.registerCommand(
+        QStringLiteral("release-lock"),
+        QStringLiteral("release-lock: release every hold-lock now; replies with their number"),
+        [this](const QStringList& args, QString& error) {
+            if (!args.isEmpty()) {
+                error = QStringLiteral("usage: release-lock");
+                return QString();
+            }
+            return QString::number(releaseLocks());
         });
     control.registerCommand(QStringLiteral("signal"),
                             QStringLiteral("signal: signal the peer-change event"),

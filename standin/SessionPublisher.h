@@ -50,6 +50,8 @@ public:
     bool writeRaw(const QString& file, QString* error = nullptr);
     // Takes the section lock now and releases it after ms (event loop runs).
     bool holdLock(int ms, QString* error = nullptr);
+    // Ends every hold now (their timers then do nothing); the number ended.
+    int releaseLocks();
     bool signal(QString* error = nullptr);
     // One line per network: name, display text and peers.
     QString describe() const;
@@ -80,6 +82,7 @@ private:
     // full-size file again instead of writing into the raw one.
     bool m_fileIsOurs = false;
     int m_heldLocks = 0;
+    int m_holdGeneration = 0;
     quint64 m_signals = 0;
     quint32 m_nextPeerIndex = 1;
 };

@@ -11,7 +11,10 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +23,7 @@
 struct StandinService::Client
 {
     int fd = -1;
+    ClientIdentity identity;
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
     std::deque<QByteArray> outbox;
@@ -70,6 +74,7 @@ public:
         qToLittleEndian(expiry, bytes);
         request.expiryText =
             CBase64::EncodeToString(QByteArray(reinterpret_cast<const char*>(bytes), 8));
+        request.client = m_service->identityOf(m_clientId);
         m_service->log(
             QStringLiteral("client %1: CREATE_INVITATION nickname \"%2\" path \"%3\" "
                            "expiry %4 (%5) session type %6 characters, %7 data bytes")
@@ -87,7 +92,8 @@ public:
         m_service->log(QStringLiteral("client %1: JOIN_INVITATION nickname \"%2\" path \"%3\"")
                            .arg(m_clientId)
                            .arg(nickname, invitationPath));
-        m_service->answerJoin(m_clientId, JoinRequest{nickname, invitationPath, password});
+        m_service->answerJoin(m_clientId, JoinRequest{nickname, invitationPath, password,
+                                                      m_service->identityOf(m_clientId)});
         return 0;
     }
     int PostLSPNotify(long value) override
@@ -165,6 +171,50 @@ QString StandinService::socketPath()
 QString StandinService::logPath()
 {
     return Paths::LogFolder() + QStringLiteral("servicelog.txt");
+}
+
+bool StandinService::claimRuntimeFolder(QString* error)
+{
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (!Paths::MakePath(Paths::RuntimeFolder()))
+        return fail(
+            QStringLiteral("cannot create the runtime folder %1").arg(Paths::RuntimeFolder()));
+    const QString lockPath = Paths::RuntimeEntry(QStringLiteral("tervala-standin.lock"));
+    // Kept open (and locked) until the process ends; the kernel lets go of
+    // it when this process dies, however it dies.
+    static int held = -1;
+    if (held < 0) {
+        const int fd = ::open(QFile::encodeName(lockPath).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                ::close(fd);
+                return fail(QStringLiteral("another stand-in already runs on %1")
+                                .arg(Paths::RuntimeFolder()));
+            }
+            held = fd;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    // Any service, not only a stand-in, that answers on the socket.
+    sockaddr_un addr;
+    if (!fillAddress(socketPath(), addr))
+        return fail(QStringLiteral("socket path too long: %1").arg(socketPath()));
+    const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe >= 0) {
+        const int r = ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        const int err = errno;
+        ::close(probe);
+        if (r == 0 || err == EAGAIN || err == EINPROGRESS)
+            return fail(QStringLiteral("another service already listens on %1").arg(socketPath()));
+    }
+    return true;
 }
 
 bool StandinService::start(QString* error)
@@ -265,6 +315,7 @@ void StandinService::onAccept()
         const int id = m_nextClientId++;
         auto client = std::make_unique<Client>();
         client->fd = fd;
+        client->identity = ClientIdentity::OfPeer(fd);
         client->readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(client->readNotifier.get(), &QSocketNotifier::activated, this,
                 [this, id] { onReadable(id); });
@@ -272,8 +323,11 @@ void StandinService::onAccept()
         client->writeNotifier->setEnabled(false);
         connect(client->writeNotifier.get(), &QSocketNotifier::activated, this,
                 [this, id] { onWritable(id); });
+        const ClientIdentity& identity = client->identity;
+        const QString who =
+            identity.known ? QString::number(identity.uid) : QStringLiteral("unknown");
         m_clients[id] = std::move(client);
-        log(QStringLiteral("client %1 connected").arg(id));
+        log(QStringLiteral("client %1 connected (uid %2)").arg(id).arg(who));
         emit clientConnected(id);
         Sender(this, id).PostP2PStatusChange(m_status);
     }
@@ -470,6 +524,12 @@ int StandinService::broadcastWire(const QByteArray& wire)
     return sent;
 }
 
+ClientIdentity StandinService::identityOf(int clientId) const
+{
+    const auto it = m_clients.find(clientId);
+    return it == m_clients.end() ? ClientIdentity() : it->second->identity;
+}
+
 int StandinService::takeDelay()
 {
     const int delay = m_nextDelayMs;
@@ -547,27 +607,37 @@ void StandinService::answerJoin(int clientId, const JoinRequest& request)
 
 void StandinService::log(const QString& text)
 {
-    Paths::MakePath(Paths::LogFolder());
-    QFile file(logPath());
-    if (!file.open(QIODevice::ReadWrite))
-        return;
-    QByteArray bytes;
-    if (file.size() == 0)
-        bytes.append("\xFF\xFE", 2);
+    if (!m_logTried) {
+        m_logTried = true;
+        Paths::MakePath(Paths::LogFolder());
+        // Readable by everyone: the support form of any user sends its tail.
+        const CSharedLogFile::Refusal refusal = m_log.Open(logPath(), 0644);
+        if (refusal != CSharedLogFile::Refusal::None)
+            std::fprintf(
+                stderr, "tervala-standin: no service log: %s\n",
+                qPrintable(CSharedLogFile::RefusalText(refusal, logPath(), m_log.OpenError())));
+    }
     const QString line =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text +
         QStringLiteral("\r\n");
     const QByteArray encoded = EncodeMessage(line);
-    bytes.append(encoded.constData(), encoded.size() - 2); // without the terminator
-    file.seek(file.size());
-    file.write(bytes);
+    m_log.Append(encoded.constData(), std::size_t(encoded.size() - 2)); // without the terminator
 }
 
 QStringList StandinService::logTail(int lines) const
 {
-    QFile file(logPath());
-    if (!file.open(QIODevice::ReadOnly))
+    // Whatever was planted in the log's place is not read back either.
+    const int fd = ::open(QFile::encodeName(logPath()).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat info;
+    if (fd < 0)
         return {};
+    QFile file;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     QByteArray bytes = file.readAll();
     if (bytes.startsWith("\xFF\xFE"))
         bytes.remove(0, 2);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "foundation/SharedLogFile.h"
 #include "servicelink/RPCExecute.h"
+#include "standin/ClientIdentity.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -20,8 +22,9 @@ struct CreateRequest
 {
     QString nickname, sessionType, path, password, expiryText /*12 chars*/;
     QByteArray appData;
-    QString sessionName; // the session name the program sent (usually empty)
-    quint64 expiry = 0;  // the same expiry as a FILETIME
+    QString sessionName;   // the session name the program sent (usually empty)
+    quint64 expiry = 0;    // the same expiry as a FILETIME
+    ClientIdentity client; // whose rights the path is written with
 };
 struct CreateResult
 {
@@ -33,6 +36,7 @@ struct CreateResult
 struct JoinRequest
 {
     QString nickname, path, password;
+    ClientIdentity client; // whose rights the path is read with
 };
 struct JoinResult
 {
@@ -98,12 +102,19 @@ public:
     // Delays the next answer (create or join) by ms.
     void setNextDelay(int ms) { m_nextDelayMs = ms; }
 
-    // One line of servicelog.txt (UTF-16LE with a byte-order mark).
+    // One line of servicelog.txt (UTF-16LE with a byte-order mark). The log
+    // folder is shared with every user: see CSharedLogFile for what is
+    // refused there and for the 1 MiB limit.
     void log(const QString& text);
     static QString logPath();
     QStringList logTail(int lines) const;
 
     static QString socketPath();
+
+    // Claims the runtime folder for this process before anything in it is
+    // touched: false, with the reason, when another stand-in holds it or any
+    // service answers on the socket. The claim lasts as long as the process.
+    static bool claimRuntimeFolder(QString* error);
 
 signals:
     void created(const CreateRequest& request, const CreateResult& result);
@@ -129,6 +140,7 @@ private:
     void removeClient(int clientId, const QString& reason);
     void answerCreate(int clientId, const CreateRequest& request);
     void answerJoin(int clientId, const JoinRequest& request);
+    ClientIdentity identityOf(int clientId) const;
     void deliver(const std::function<void()>& answer);
     int takeDelay();
 
@@ -146,4 +158,6 @@ private:
     std::optional<CreateResult> m_nextCreate;
     std::optional<JoinResult> m_nextJoin;
     int m_nextDelayMs = 0;
+    CSharedLogFile m_log;
+    bool m_logTried = false;
 };

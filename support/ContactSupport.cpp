@@ -37,7 +37,7 @@ QString CContactSupport::TailNote(const ServiceLogTail& tail)
 {
     if (tail.status == ServiceLogTail::Status::Attached)
         return QString();
-    return QStringLiteral("The service log (%1) was not attached: %2.").arg(tail.path, tail.reason);
+    return tr("The service log (%1) was not attached: %2.").arg(tail.path, tail.reason);
 }
 
 bool CContactSupport::Send(const SupportForm& form, QString& refusal)

@@ -28,7 +28,7 @@ QString controlName(const char* kind, int id)
 CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("contactSupportDlg"));
-    setWindowTitle(QStringLiteral("Contact Support"));
+    setWindowTitle(tr("Contact Support"));
 
     auto* grid = new QGridLayout;
     auto addRow = [&](int row, const QString& label, QWidget* field) {
@@ -42,29 +42,29 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
     m_to->setObjectName(QStringLiteral("supportAddress"));
     m_to->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const QString address = CContactSupport::SupportEmail();
-    m_to->setText(address.isEmpty() ? QStringLiteral("(SupportEmail is not set)") : address);
-    m_to->setAccessibleName(QStringLiteral("To"));
-    addRow(0, QStringLiteral("To                    :"), m_to);
+    m_to->setText(address.isEmpty() ? tr("(SupportEmail is not set)") : address);
+    m_to->setAccessibleName(tr("To"));
+    addRow(0, tr("To                    :"), m_to);
 
     m_name = new QLineEdit(this);
     m_name->setObjectName(controlName("edit", IDC_NAME));
-    m_name->setAccessibleName(QStringLiteral("Your Name"));
-    addRow(1, QStringLiteral("Your Name      :"), m_name);
+    m_name->setAccessibleName(tr("Your Name"));
+    addRow(1, tr("Your Name      :"), m_name);
 
     m_email = new QLineEdit(this);
     m_email->setObjectName(controlName("edit", IDC_EMAIL));
-    m_email->setAccessibleName(QStringLiteral("Your E-mail"));
-    addRow(2, QStringLiteral("Your E-mail      :"), m_email);
+    m_email->setAccessibleName(tr("Your E-mail"));
+    addRow(2, tr("Your E-mail      :"), m_email);
 
     m_subject = new QLineEdit(this);
     m_subject->setObjectName(controlName("edit", IDC_SUBJECT));
-    m_subject->setAccessibleName(QStringLiteral("Subject"));
-    addRow(3, QStringLiteral("Subject            :"), m_subject);
+    m_subject->setAccessibleName(tr("Subject"));
+    addRow(3, tr("Subject            :"), m_subject);
 
-    auto* messageLabel = new QLabel(QStringLiteral("Message         :"), this);
+    auto* messageLabel = new QLabel(tr("Message         :"), this);
     m_message = new QPlainTextEdit(this);
     m_message->setObjectName(controlName("edit", IDC_MESSAGE));
-    m_message->setAccessibleName(QStringLiteral("Message"));
+    m_message->setAccessibleName(tr("Message"));
     // The hint is a placeholder, never text of the box: it cannot be sent by
     // mistake, and nothing the user typed is ever cleared to remove it.
     m_message->setPlaceholderText(LoadString(IDS_MESSAGE_HINT));
@@ -82,7 +82,7 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
     m_detailsHeading->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_detailsView = new QPlainTextEdit(m_detailsPanel);
     m_detailsView->setObjectName(QStringLiteral("detailsView"));
-    m_detailsView->setAccessibleName(QStringLiteral("Service log tail"));
+    m_detailsView->setAccessibleName(tr("Service log tail"));
     m_detailsView->setReadOnly(true);
     m_detailsView->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_detailsView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -101,16 +101,16 @@ CContactSupportDlg::CContactSupportDlg(QWidget* parent) : QDialog(parent)
     m_status->setObjectName(QStringLiteral("statusText"));
     m_status->setWordWrap(true);
 
-    m_detailsButton = new QPushButton(QStringLiteral("&Details"), this);
+    m_detailsButton = new QPushButton(tr("&Details"), this);
     m_detailsButton->setObjectName(QStringLiteral("detailsButton"));
     m_detailsButton->setCheckable(true);
     m_detailsButton->setAutoDefault(false);
     m_detailsButton->setToolTip(
-        QStringLiteral("Show the end of the service log that is sent with your message"));
-    m_send = new QPushButton(QStringLiteral("Send"), this);
+        tr("Show the end of the service log that is sent with your message"));
+    m_send = new QPushButton(tr("Send"), this);
     m_send->setObjectName(controlName("button", IDC_SEND));
     m_send->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("button2"));
     m_cancel->setAutoDefault(false);
 
@@ -188,19 +188,19 @@ void CContactSupportDlg::onSend()
     const SupportReport::Endpoint endpoint = m_logic.Destination();
     if (m_detailsPanel->isVisible())
         showDetails(endpoint, m_logic.SentTail());
-    setBusy(true, QStringLiteral("Sending to %1 ...").arg(endpoint.url.authority()));
+    setBusy(true, tr("Sending to %1 ...").arg(endpoint.url.authority()));
 }
 
 void CContactSupportDlg::onFinished(const CContactSupport::Outcome& outcome)
 {
     switch (outcome.kind) {
     case CContactSupport::Outcome::Kind::Sent:
-        setBusy(false, QStringLiteral("Sent."));
+        setBusy(false, tr("Sent."));
         Prompter::information(this, outcome.text);
         accept();
         break;
     case CContactSupport::Outcome::Kind::Failed:
-        setBusy(false, QStringLiteral("Not sent."));
+        setBusy(false, tr("Not sent."));
         Prompter::error(this, outcome.text);
         break;
     case CContactSupport::Outcome::Kind::Cancelled:
@@ -236,14 +236,12 @@ void CContactSupportDlg::onDetailsToggled(bool shown)
 void CContactSupportDlg::showDetails(const SupportReport::Endpoint& endpoint,
                                      const ServiceLogTail& tail)
 {
-    const QString where = endpoint.url.isValid()
-                              ? QStringLiteral("Goes to %1").arg(endpoint.url.toString())
-                              : endpoint.errorText;
+    const QString where =
+        endpoint.url.isValid() ? tr("Goes to %1").arg(endpoint.url.toString()) : endpoint.errorText;
     if (tail.status == ServiceLogTail::Status::Attached) {
-        m_detailsHeading->setText(
-            QStringLiteral("%1\nAppended to your message: the end of %2 (%3 characters)")
-                .arg(where, tail.path)
-                .arg(tail.text.size()));
+        m_detailsHeading->setText(tr("%1\nAppended to your message: the end of %2 (%3 characters)")
+                                      .arg(where, tail.path)
+                                      .arg(tail.text.size()));
         m_detailsView->setPlainText(tail.text);
     } else {
         m_detailsHeading->setText(where + QLatin1Char('\n') + CContactSupport::TailNote(tail));

@@ -2,6 +2,7 @@
 
 #include "foundation/TraceLog.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -58,9 +59,13 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     if (file.fd < 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR)
-            return withoutTail(tail, Status::Missing, QStringLiteral("the file does not exist"));
+            return withoutTail(
+                tail, Status::Missing,
+                QCoreApplication::translate("ServiceLogTail", "the file does not exist"));
         if (err == ELOOP)
-            return withoutTail(tail, Status::Refused, QStringLiteral("it is a symbolic link"));
+            return withoutTail(
+                tail, Status::Refused,
+                QCoreApplication::translate("ServiceLogTail", "it is a symbolic link"));
         return withoutTail(tail, Status::Unreadable, systemText(err));
     }
 
@@ -68,11 +73,17 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     if (::fstat(file.fd, &st) != 0)
         return withoutTail(tail, Status::Unreadable, systemText(errno));
     if (!S_ISREG(st.st_mode))
-        return withoutTail(tail, Status::Refused, QStringLiteral("it is not a regular file"));
+        return withoutTail(
+            tail, Status::Refused,
+            QCoreApplication::translate("ServiceLogTail", "it is not a regular file"));
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return withoutTail(tail, Status::Refused, QStringLiteral("it belongs to another user"));
+        return withoutTail(
+            tail, Status::Refused,
+            QCoreApplication::translate("ServiceLogTail", "it belongs to another user"));
     if (st.st_nlink != 1)
-        return withoutTail(tail, Status::Refused, QStringLiteral("it has more than one link"));
+        return withoutTail(
+            tail, Status::Refused,
+            QCoreApplication::translate("ServiceLogTail", "it has more than one link"));
 
     const std::int64_t size = st.st_size;
     std::int64_t start = size > ServiceLogTail::kWindowBytes ? size - ServiceLogTail::kWindowBytes
@@ -101,7 +112,9 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
     }
     tail.bytesRead = got;
     if (got < 4)
-        return withoutTail(tail, Status::TooShort, QStringLiteral("it holds no log lines yet"));
+        return withoutTail(
+            tail, Status::TooShort,
+            QCoreApplication::translate("ServiceLogTail", "it holds no log lines yet"));
 
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
     QString text;
@@ -113,7 +126,9 @@ ServiceLogTail ReadServiceLogTail(const QString& path)
         text += QChar(unit);
     }
     if (text.isEmpty())
-        return withoutTail(tail, Status::TooShort, QStringLiteral("it holds no log lines yet"));
+        return withoutTail(
+            tail, Status::TooShort,
+            QCoreApplication::translate("ServiceLogTail", "it holds no log lines yet"));
     tail.status = Status::Attached;
     tail.text = text;
     return tail;

@@ -4,6 +4,7 @@
 #include "resources/StringTable.h"
 #include "support/URLEncode.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 #include <memory>
@@ -60,9 +61,13 @@ Endpoint EndpointFromSetting(const QString& supportHost, const QString& settings
     Endpoint result;
     const QString value = supportHost.trimmed();
     const QString where =
-        QStringLiteral(" Set SupportHost (\"host\" or \"host:port\") in %1.").arg(settingsFile);
+        QCoreApplication::translate("SupportReport",
+                                    " Set SupportHost (\"host\" or \"host:port\") in %1.")
+            .arg(settingsFile);
     if (value.isEmpty()) {
-        result.errorText = QStringLiteral("The support web server is not configured.") + where;
+        result.errorText = QCoreApplication::translate(
+                               "SupportReport", "The support web server is not configured.") +
+                           where;
         return result;
     }
 
@@ -108,7 +113,9 @@ Endpoint EndpointFromSetting(const QString& supportHost, const QString& settings
     }
     if (!valid) {
         result.errorText =
-            QStringLiteral("The support web server \"%1\" is not a valid address.").arg(value) +
+            QCoreApplication::translate("SupportReport",
+                                        "The support web server \"%1\" is not a valid address.")
+                .arg(value) +
             where;
         return result;
     }

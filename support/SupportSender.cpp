@@ -2,6 +2,7 @@
 
 #include "support/SupportReport.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
@@ -21,7 +22,8 @@ public:
 
 QString statusText(int status, const QString& reason)
 {
-    QString text = QStringLiteral("The server answered %1").arg(status);
+    QString text =
+        QCoreApplication::translate("CSupportSender", "The server answered %1").arg(status);
     if (!reason.isEmpty())
         text += QLatin1Char(' ') + reason;
     return text + QLatin1Char('.');
@@ -106,14 +108,13 @@ void CSupportSender::onReplyFinished()
 
     if (m_cancelled) {
         result.kind = Result::Kind::Cancelled;
-        result.detail = QStringLiteral("Sending was cancelled.");
+        result.detail = tr("Sending was cancelled.");
     } else if (m_timedOut) {
         result.kind = Result::Kind::TimedOut;
         const auto seconds = (m_timeout.count() + 999) / 1000;
-        result.detail =
-            QStringLiteral("The support web server did not answer within %1 %2.")
-                .arg(seconds)
-                .arg(seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"));
+        result.detail = tr("The support web server did not answer within %1 %2.")
+                            .arg(seconds)
+                            .arg(seconds == 1 ? tr("second") : tr("seconds"));
     } else if (reply->error() == QNetworkReply::NoError && result.httpStatus >= 200 &&
                result.httpStatus < 300) {
         result.kind = Result::Kind::Sent;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds one tree. Usage: tools/build.sh [normal|sanitize]
+# Configures and builds one tree, or only the targets named.
+# Usage: tools/build.sh [normal|sanitize] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 KIND="${1:-normal}"
@@ -15,4 +16,7 @@ if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 fi
 cmake -S . -B "$DIR" -G Ninja "${FLAGS[@]}" >/dev/null
-cmake --build "$DIR" -j"$(nproc)"
+shift || true
+TARGETS=()
+for target in "$@"; do TARGETS+=(--target "$target"); done
+cmake --build "$DIR" -j"$(nproc)" "${TARGETS[@]}"

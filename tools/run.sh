@@ -3,9 +3,10 @@
 # when needed). Arguments go to the program, e.g. tools/run.sh -startup.
 #
 # Folders: /run/tervala and /var/lib when this user may write them (as the
-# installed service would use), otherwise a private folder under
-# $XDG_RUNTIME_DIR (or /tmp); TERVALA_RUNTIME_DIR / TERVALA_COMMON_APPDATA
-# override both.
+# installed service would use), otherwise a folder inside the program's own
+# private per-user folder (`tervalapro --runtime-folder`: $XDG_RUNTIME_DIR, or
+# without it a checked 0700 folder in /tmp) and ~/.local/share;
+# TERVALA_RUNTIME_DIR / TERVALA_COMMON_APPDATA override both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,16 +19,15 @@ tools/build.sh normal >/dev/null
 
 usable() { mkdir -p "$1" 2>/dev/null && [ -w "$1" ]; }
 if [ -z "${TERVALA_RUNTIME_DIR:-}" ] && ! usable /run/tervala; then
-  export TERVALA_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/tervala-$(id -u)}/tervala"
+  # The program's own rule, so that a launch from another shell finds the
+  # same folder; it refuses a folder someone else made or opened up.
+  user_folder="$(build/app/tervalapro --runtime-folder)" || exit 1
+  export TERVALA_RUNTIME_DIR="$user_folder/tervala"
 fi
 if [ -z "${TERVALA_COMMON_APPDATA:-}" ] && ! usable /var/lib/quornix; then
   export TERVALA_COMMON_APPDATA="${XDG_DATA_HOME:-$HOME/.local/share}/tervala-appdata"
 fi
 mkdir -p "${TERVALA_RUNTIME_DIR:-/run/tervala}" "${TERVALA_COMMON_APPDATA:-/var/lib}"
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  export XDG_RUNTIME_DIR="/tmp/tervala-user-$(id -u)"
-  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<'TEXT'

@@ -22,16 +22,16 @@ CInvitationAuthPage::CInvitationAuthPage(QWidget* parent) : QWizardPage(parent)
     setTitle(LoadString(IDS_AUTH_TITLE));
     setSubTitle(LoadString(IDS_AUTH_SUBTITLE));
 
-    auto* nickLabel = new QLabel(QStringLiteral("Nick name           :"), this);
+    auto* nickLabel = new QLabel(tr("Nick name           :"), this);
     m_nickNameEdit = new QLineEdit(this);
     m_nickNameEdit->setObjectName(QStringLiteral("nickNameEdit"));
-    m_nickNameEdit->setAccessibleName(QStringLiteral("Nick name"));
+    m_nickNameEdit->setAccessibleName(tr("Nick name"));
     nickLabel->setBuddy(m_nickNameEdit);
 
-    auto* passwordLabel = new QLabel(QStringLiteral("Password           :"), this);
+    auto* passwordLabel = new QLabel(tr("Password           :"), this);
     m_passwordEdit = new QLineEdit(this);
     m_passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
-    m_passwordEdit->setAccessibleName(QStringLiteral("Password"));
+    m_passwordEdit->setAccessibleName(tr("Password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     passwordLabel->setBuddy(m_passwordEdit);
 

@@ -44,7 +44,7 @@ void CProgressDlg::Create(QWidget* parent)
 
     m_bar = new QProgressBar(window);
     m_bar->setObjectName(QStringLiteral("progressBar"));
-    m_bar->setAccessibleName(QStringLiteral("Progress"));
+    m_bar->setAccessibleName(tr("Progress"));
     m_bar->setRange(0, kRangeMax);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
@@ -57,7 +57,7 @@ void CProgressDlg::Create(QWidget* parent)
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, window);
     QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
-    cancel->setText(QStringLiteral("Cancel"));
+    cancel->setText(tr("Cancel"));
     cancel->setDefault(true);
     frame->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::reject);

@@ -1,17 +1,24 @@
 #include "app/AboutDlg.h"
 #include "app/TervalaprouiDlg.h"
 #include "foundation/Paths.h"
+#include "invitations/Certificate.h"
+#include "invitations/ExpiryReminder.h"
+#include "invitations/InvitationInfo.h"
+#include "sessions/SessionTypeCatalog.h"
 #include "skin/FileDialogs.h"
 #include "skin/Prompter.h"
 #include "standin/InvitationAuthority.h"
 #include "standin/StandinService.h"
 #include "tests/app/SectionWriter.h"
 #include "tests/support/TestEnvironment.h"
+#include "wizards/ExistingWizard.h"
+#include "wizards/InviterWizard.h"
 #include "wizards/JoinerWizard.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QLabel>
@@ -20,6 +27,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +54,59 @@ void whenWizardShown(QObject* context, std::function<void(CJoinerWizard*)> act)
             wizard->reject();
     });
     timer->start();
+}
+
+// Runs act from inside the Add Network wizard's modal loop once it is up.
+void whenInviterShown(QObject* context, std::function<void(CInviterWizard*)> act)
+{
+    auto* timer = new QTimer(context);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, act] {
+        auto* wizard = qobject_cast<CInviterWizard*>(QApplication::activeModalWidget());
+        if (!wizard || !wizard->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(wizard);
+        if (QTest::currentTestFailed() && wizard->isVisible())
+            wizard->reject();
+    });
+    timer->start();
+}
+
+// Runs act from inside the Existing Networks wizard's modal loop once it is up.
+void whenExistingShown(QObject* context, std::function<void(CExistingWizard*)> act)
+{
+    auto* timer = new QTimer(context);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, act] {
+        auto* wizard = qobject_cast<CExistingWizard*>(QApplication::activeModalWidget());
+        if (!wizard || !wizard->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(wizard);
+        if (QTest::currentTestFailed() && wizard->isVisible())
+            wizard->reject();
+    });
+    timer->start();
+}
+
+// A network created through the stand-in's authority, ending after seconds.
+QString createNetwork(const QString& displayName, qint64 seconds, const QString& file)
+{
+    CInvitationAuthority authority;
+    CInvitationAuthority::NewNetwork request;
+    request.nickname = QStringLiteral("Ann");
+    request.sessionName = displayName;
+    request.expiry = std::uint64_t(std::int64_t(FileTime::Now()) + seconds * 10'000'000LL);
+    request.path = file;
+    request.password = QStringLiteral("first1");
+    CInvitationAuthority::Network network;
+    QString error;
+    if (!authority.CreateNetwork(request, network, error))
+        qWarning("create failed: %s", qPrintable(error));
+    return network.networkName;
 }
 
 void finishWizard(CJoinerWizard* wizard, const QString& nickName, const QString& password)
@@ -101,6 +162,13 @@ private slots:
     void remoteAssistanceDataOverTheChannel();
     void badInvitationPathsAreReported_data();
     void badInvitationPathsAreReported();
+    void addNetworkSendsCreate_data();
+    void addNetworkSendsCreate();
+    void cancelledAddSendsNothing();
+    void addNetworkEndsWhenTheServiceGoes();
+    void existingNetworksFromTheWindow_data();
+    void existingNetworksFromTheWindow();
+    void networkEndingSoonNotifiedFromTheTray();
     void serviceGoesAwayAndComesBack();
     void joinInProgressEndsWhenTheServiceGoes();
     void unsolicitedAnswersStartNothing();
@@ -111,6 +179,8 @@ private:
     std::unique_ptr<QSignalSpy> m_commands;
     QList<JoinRequest> m_joinRequests;
     JoinResult m_joinAnswer;
+    QList<CreateRequest> m_createRequests;
+    CreateResult m_createAnswer;
     QString m_records;
     QString m_tools;
     QString m_dumps;
@@ -146,6 +216,10 @@ void TestMainWindow::initTestCase()
         m_joinRequests.append(request);
         return m_joinAnswer;
     };
+    m_service->createHandler = [this](const CreateRequest& request) {
+        m_createRequests.append(request);
+        return m_createAnswer;
+    };
     QString error;
     QVERIFY2(m_service->start(&error), qPrintable(error));
 }
@@ -169,6 +243,8 @@ void TestMainWindow::init()
     FileDialogs::clearHistory();
     m_joinRequests.clear();
     m_joinAnswer = JoinResult();
+    m_createRequests.clear();
+    m_createAnswer = CreateResult();
     installTool(QStringLiteral("xfreerdp"), true);
     for (const QString& name : QDir(m_records).entryList(QDir::Files))
         QFile::remove(QDir(m_records).filePath(name));
@@ -364,8 +440,8 @@ void TestMainWindow::statusChange()
     QCOMPARE(qRed(gray), qBlue(gray));
     QCOMPARE(qRed(gray), qGreen(gray));
     // The status change also rebuilt the tree.
-    QVERIFY(dlg.Tree()->RefreshCount() > refreshes);
-    QCOMPARE(dlg.Tree()->Dump(), QStringLiteral("A\n\tp\n"));
+    QTRY_VERIFY(dlg.Tree()->RefreshCount() > refreshes);
+    QTRY_COMPARE(dlg.Tree()->Dump(), QStringLiteral("A\n\tp\n"));
 
     m_service->setStatus(1);
     QTRY_COMPARE(dlg.TrayIcon().Tooltip(), QStringLiteral("Tervala Pro active"));
@@ -430,6 +506,7 @@ void TestMainWindow::closeServerReachesService()
     QVERIFY(dlg.Start());
     QSignalSpy closes(m_service.get(), &StandinService::closeSessionRequested);
     COnlineUsersTree* tree = dlg.Tree();
+    QTRY_COMPARE(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* peer = tree->topLevelItem(0)->child(0);
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     tree->setCurrentItem(peer);
@@ -465,15 +542,15 @@ void TestMainWindow::commandsAndAccessibility()
     CTervalaprouiDlg dlg{CCommandLine()};
     QVERIFY(dlg.Start());
     for (const auto& [id, enabled] :
-         QList<std::pair<int, bool>>{{CTervalaprouiDlg::IDC_ADD, false},
+         QList<std::pair<int, bool>>{{CTervalaprouiDlg::IDC_ADD, true},
                                      {CTervalaprouiDlg::IDC_JOIN, true},
-                                     {CTervalaprouiDlg::IDC_EXISTING, false}}) {
+                                     {CTervalaprouiDlg::IDC_EXISTING, true}}) {
         QVERIFY(dlg.Button(id));
         QCOMPARE(dlg.Button(id)->isEnabled(), enabled);
     }
-    const QList<std::pair<int, bool>> entries = {{CTervalaprouiDlg::IDM_ADD_NETWORK, false},
+    const QList<std::pair<int, bool>> entries = {{CTervalaprouiDlg::IDM_ADD_NETWORK, true},
                                                  {CTervalaprouiDlg::IDM_JOIN_NETWORK, true},
-                                                 {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, false},
+                                                 {CTervalaprouiDlg::IDM_EXISTING_NETWORKS, true},
                                                  {CTervalaprouiDlg::IDM_REFRESH, true},
                                                  {CTervalaprouiDlg::IDM_EXIT, true},
                                                  {CTervalaprouiDlg::IDM_CONTACT_SUPPORT, true},
@@ -505,7 +582,7 @@ void TestMainWindow::commandsAndAccessibility()
     QVERIFY(SectionWriter::Publish(
         {{QStringLiteral("r"), QStringLiteral("R"), {QStringLiteral("p")}}}));
     dlg.Action(CTervalaprouiDlg::IDM_REFRESH)->trigger();
-    QCOMPARE(dlg.Tree()->Dump(), QStringLiteral("R\n\tp\n"));
+    QTRY_COMPARE(dlg.Tree()->Dump(), QStringLiteral("R\n\tp\n"));
 
     QSignalSpy ended(&dlg, &CTervalaprouiDlg::ended);
     dlg.Action(CTervalaprouiDlg::IDM_EXIT)->trigger();
@@ -523,7 +600,8 @@ void TestMainWindow::createStatusReports_data()
     QTest::addRow("failed") << 0L << QStringLiteral("disk full") << int(Prompter::Icon::Error)
                             << QStringLiteral("disk full");
     QTest::addRow("failed without text still tells")
-        << 0L << QString() << int(Prompter::Icon::Error) << QString();
+        << 0L << QString() << int(Prompter::Icon::Error)
+        << QStringLiteral("The network could not be created; the service gave no reason.");
 }
 
 void TestMainWindow::createStatusReports()
@@ -939,6 +1017,209 @@ void TestMainWindow::badInvitationPathsAreReported()
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 
+void TestMainWindow::addNetworkSendsCreate_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("created");
+    QTest::addRow("button, created") << int(CTervalaprouiDlg::IDC_ADD) << true;
+    QTest::addRow("menu, the service fails") << int(CTervalaprouiDlg::IDM_ADD_NETWORK) << false;
+}
+
+void TestMainWindow::addNetworkSendsCreate()
+{
+    QFETCH(int, command);
+    QFETCH(bool, created);
+    const QString sessionType =
+        QStringLiteral("<TVLSessionStringFormat><PortRange PortStart=\"4000\" PortStop=\"4000\" "
+                       "PortService=\"true\"/></TVLSessionStringFormat>");
+    {
+        CSessionTypeCatalog catalog;
+        catalog.Add(QStringLiteral("Web"), QStringLiteral("<TVLSessionStringFormat/>"));
+        catalog.Add(QStringLiteral("Remote Assistance"), sessionType);
+        QVERIFY(catalog.Save());
+    }
+    const QString file = QDir(m_env->root()).filePath(QStringLiteral("made.Tervalapro"));
+    m_createAnswer.ok = created;
+    m_createAnswer.errorText = created ? QString() : QStringLiteral("The disk is full");
+
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    quint64 before = 0;
+    quint64 after = 0;
+    whenInviterShown(this, [&](CInviterWizard* wizard) {
+        wizard->SessionPage()->NickNameEdit()->setText(QStringLiteral("anna"));
+        // "Remote Assistance" is preselected; this system cannot prepare its
+        // invitation, so the type of the catalogue goes as it is.
+        QCOMPARE(wizard->SessionPage()->SessionList()->currentText(),
+                 QStringLiteral("Remote Assistance"));
+        before = FileTime::Now();
+        wizard->button(QWizard::NextButton)->click();
+        after = FileTime::Now();
+        FileDialogs::setNextFileName(file);
+        wizard->SavePage()->BrowseButton()->click();
+        wizard->SavePage()->PasswordEdit()->setText(QStringLiteral("pässwort"));
+        wizard->SavePage()->ConfirmEdit()->setText(QStringLiteral("pässwort"));
+        wizard->button(QWizard::FinishButton)->click();
+    });
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    if (command == CTervalaprouiDlg::IDC_ADD)
+        dlg.Button(command)->click();
+    else
+        dlg.Action(command)->trigger();
+
+    QTRY_COMPARE(Prompter::history().size(), 1);
+    QCOMPARE(commandCount(CREATE_INVITATION), 1);
+    QCOMPARE(m_createRequests.size(), 1);
+    const CreateRequest& request = m_createRequests.first();
+    QCOMPARE(request.nickname, QStringLiteral("anna"));
+    QCOMPARE(request.password, QStringLiteral("pässwort"));
+    QCOMPARE(request.sessionName, QStringLiteral("Remote Assistance"));
+    QCOMPARE(request.sessionType, sessionType);
+    const quint64 day = 24 * 36'000'000'000ULL;
+    QVERIFY(request.expiry >= before + day && request.expiry <= after + day);
+    QCOMPARE(request.path, file);
+    // No application data: the message carried no data parameters at all.
+    QVERIFY(request.appData.isNull());
+
+    const Prompter::Record box = Prompter::history().first();
+    QCOMPARE(box.icon, created ? Prompter::Icon::Information : Prompter::Icon::Error);
+    QCOMPARE(box.text, created ? QStringLiteral("Network invitation file is created successfully.")
+                               : QStringLiteral("The disk is full"));
+    QVERIFY(!QFile::exists(file));
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::cancelledAddSendsNothing()
+{
+    {
+        CSessionTypeCatalog catalog;
+        catalog.Add(QStringLiteral("Web"), QStringLiteral("<TVLSessionStringFormat/>"));
+    }
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    bool shown = false;
+    whenInviterShown(this, [&](CInviterWizard* wizard) {
+        shown = true;
+        wizard->SessionPage()->NickNameEdit()->setText(QStringLiteral("anna"));
+        wizard->button(QWizard::NextButton)->click();
+        QTest::keyClick(wizard, Qt::Key_Escape);
+    });
+    dlg.OnCommand(CTervalaprouiDlg::IDM_ADD_NETWORK);
+    QVERIFY(shown);
+    // Give a stray request the time to arrive before concluding none was sent.
+    dlg.OnLSPNotify(7);
+    QTRY_COMPARE(commandCount(LSP_NOTIFY), 1);
+    QCOMPARE(commandCount(CREATE_INVITATION), 0);
+    QVERIFY(Prompter::history().isEmpty());
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::existingNetworksFromTheWindow_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addRow("button") << int(CTervalaprouiDlg::IDC_EXISTING);
+    QTest::addRow("File menu") << int(CTervalaprouiDlg::IDM_EXISTING_NETWORKS);
+}
+
+void TestMainWindow::existingNetworksFromTheWindow()
+{
+    QFETCH(int, command);
+    const auto clearStore =
+        qScopeGuard([] { QDir(Paths::LocalStoreFolder()).removeRecursively(); });
+    QDir(Paths::LocalStoreFolder()).removeRecursively();
+    CTervalaprouiDlg dlg{CCommandLine()};
+    QVERIFY(dlg.Start());
+    auto run = [&dlg, command] {
+        if (command == CTervalaprouiDlg::IDC_EXISTING)
+            dlg.Button(command)->click();
+        else
+            dlg.Action(command)->trigger();
+    };
+
+    // Nothing created yet: the message instead of the wizard.
+    bool shown = false;
+    whenExistingShown(this, [&](CExistingWizard* wizard) {
+        shown = true;
+        wizard->reject();
+    });
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    run();
+    QVERIFY(!shown);
+    QCOMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().text,
+             QStringLiteral("All network invitations are expired or no invitation is created."));
+    qDeleteAll(findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly));
+
+    // A network made here is listed, in a wizard over the window; the
+    // service is not asked anything.
+    const QString name =
+        createNetwork(QStringLiteral("Design Team"), 3 * 86400,
+                      QDir(m_env->root()).filePath(QStringLiteral("e.Tervalapro")));
+    QVERIFY(!name.isEmpty());
+    QTRY_COMPARE(commandCount(UI_NOTIFY), 1);
+    const qsizetype before = m_commands->size();
+    QStringList listed;
+    QWidget* owner = nullptr;
+    whenExistingShown(this, [&](CExistingWizard* wizard) {
+        listed = wizard->ListPage()->SubjectNames();
+        owner = wizard->parentWidget();
+        // A second request while it is open brings it forward instead.
+        dlg.OnCommand(CTervalaprouiDlg::IDM_EXISTING_NETWORKS);
+        QCOMPARE(QApplication::activeModalWidget(), wizard);
+        wizard->reject();
+    });
+    run();
+    QCOMPARE(listed, QStringList{name});
+    QCOMPARE(owner, &dlg);
+    QCOMPARE(Prompter::history().size(), 1);
+    // Give a stray request the time to arrive before concluding none was sent.
+    dlg.OnLSPNotify(7);
+    QTRY_COMPARE(commandCount(LSP_NOTIFY), 1);
+    QCOMPARE(m_commands->size(), before + 1);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::networkEndingSoonNotifiedFromTheTray()
+{
+    const auto clearStore = qScopeGuard([] {
+        QDir(Paths::LocalStoreFolder()).removeRecursively();
+        std::unique_ptr<QSettings> settings(Settings::NewUserStore());
+        settings->remove(QLatin1String(CExpiryReminder::kSettingsGroup));
+    });
+    QDir(Paths::LocalStoreFolder()).removeRecursively();
+    const QString soon =
+        createNetwork(QStringLiteral("Design Team"), 5 * 3600 + 600,
+                      QDir(m_env->root()).filePath(QStringLiteral("s.Tervalapro")));
+    createNetwork(QStringLiteral("Games"), 5 * 86400,
+                  QDir(m_env->root()).filePath(QStringLiteral("g.Tervalapro")));
+    CInvitationInfo info;
+    QVERIFY(info.ReadInvitationFile(
+        QDir(Paths::LocalStoreFolder()).filePath(soon + QStringLiteral(".cert"))));
+    const QString text = QStringLiteral("The network Design Team expires in 5 hours (%1). Use "
+                                        "Existing Networks to invite people again while it lasts.")
+                             .arg(info.GetExpiryText());
+    {
+        // Started in the tray: the reminder needs no window.
+        CCommandLine startup;
+        startup.startup = true;
+        CTervalaprouiDlg dlg{startup};
+        QVERIFY(dlg.Start());
+        QTRY_COMPARE(dlg.TrayIcon().BalloonCount(), 1);
+        QCOMPARE(dlg.TrayIcon().LastBalloonTitle(), QStringLiteral("Network expiring soon"));
+        QCOMPARE(dlg.TrayIcon().LastBalloonText(), text);
+        QCOMPARE(dump(QStringLiteral("reminder.txt")), text);
+        dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+    }
+    // Once a day: the next start the same day says nothing.
+    CTervalaprouiDlg again{CCommandLine()};
+    QSignalSpy checked(&again.ExpiryReminder(), &CExpiryReminder::checked);
+    QVERIFY(again.Start());
+    QTRY_COMPARE(checked.size(), 1);
+    QCOMPARE(again.TrayIcon().BalloonCount(), 0);
+    again.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
 void TestMainWindow::serviceGoesAwayAndComesBack()
 {
     CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
@@ -1042,6 +1323,50 @@ void TestMainWindow::unsolicitedAnswersStartNothing()
     QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
     QCOMPARE(Prompter::history().size(), 0);
     QVERIFY(dlg.KeptAppData().isEmpty());
+    dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
+}
+
+void TestMainWindow::addNetworkEndsWhenTheServiceGoes()
+{
+    {
+        CSessionTypeCatalog catalog;
+        catalog.Add(QStringLiteral("Web"), QStringLiteral("<TVLSessionStringFormat/>"));
+    }
+    const QString file = QDir(m_env->root()).filePath(QStringLiteral("lost.Tervalapro"));
+    auto finish = [file](CInviterWizard* wizard) {
+        wizard->SessionPage()->NickNameEdit()->setText(QStringLiteral("anna"));
+        wizard->button(QWizard::NextButton)->click();
+        FileDialogs::setNextFileName(file);
+        wizard->SavePage()->BrowseButton()->click();
+        wizard->SavePage()->PasswordEdit()->setText(QStringLiteral("secret"));
+        wizard->SavePage()->ConfirmEdit()->setText(QStringLiteral("secret"));
+        wizard->button(QWizard::FinishButton)->click();
+    };
+    CTervalaprouiDlg dlg{CCommandLine::Parse({QStringLiteral("-startup")})};
+    QVERIFY(dlg.Start());
+    // The service takes the request and works on it for longer than it lives.
+    m_service->setNextDelay(60000);
+    whenInviterShown(this, finish);
+    dlg.OnCommand(CTervalaprouiDlg::IDM_ADD_NETWORK);
+    QTRY_COMPARE(m_createRequests.size(), 1);
+
+    const QString lost = QStringLiteral("The connection to the Tervala Pro service was lost before "
+                                        "the network invitation file was created.");
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    m_service->stop();
+    QTRY_COMPARE(Prompter::history().size(), 1);
+    QCOMPARE(Prompter::history().first().icon, Prompter::Icon::Error);
+    QVERIFY2(Prompter::history().first().text.startsWith(lost),
+             qPrintable(Prompter::history().first().text));
+
+    // Asked for while the service is away, it ends at once the same way.
+    QTRY_VERIFY(!dlg.ServiceProxy().IsLinkUp());
+    whenInviterShown(this, finish);
+    Prompter::setNextAnswer(QMessageBox::Ok);
+    dlg.OnCommand(CTervalaprouiDlg::IDC_ADD);
+    QTRY_COMPARE(Prompter::history().size(), 2);
+    QVERIFY(Prompter::history().last().text.startsWith(lost));
+    QCOMPARE(m_createRequests.size(), 1);
     dlg.OnCommand(CTervalaprouiDlg::IDM_EXIT);
 }
 

@@ -9,9 +9,15 @@
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QProcess>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 // Records what the tree asks of the service.
@@ -44,6 +50,7 @@ private slots:
     void everyRefreshStartsFresh();
     void peerChangeEventRefreshes();
     void missingSectionKeepsLastSessions();
+    void lockHeldElsewhereLeavesTheWindowResponsive();
     void closeServerSendsNetworkName_data();
     void closeServerSendsNetworkName();
     void keyboardMenuUsesCurrentItem();
@@ -54,6 +61,8 @@ private slots:
 
 private:
     void initTree(COnlineUsersTree& tree, RecordingProxy* proxy = nullptr);
+    // Asks for a fresh read and waits until the tree has taken it in.
+    void refreshTree(COnlineUsersTree& tree);
     std::unique_ptr<TestEnvironment> m_env;
     QFont m_font;
 };
@@ -77,7 +86,16 @@ void TestOnlineUsersTree::cleanup()
 
 void TestOnlineUsersTree::initTree(COnlineUsersTree& tree, RecordingProxy* proxy)
 {
+    const int before = tree.Feed()->RefreshCount();
     tree.Init(m_font, proxy);
+    QTRY_VERIFY(tree.Feed()->RefreshCount() > before);
+}
+
+void TestOnlineUsersTree::refreshTree(COnlineUsersTree& tree)
+{
+    const int before = tree.Feed()->RefreshCount();
+    tree.RefreshTree();
+    QTRY_VERIFY(tree.Feed()->RefreshCount() > before);
 }
 
 void TestOnlineUsersTree::rebuildRules_data()
@@ -117,6 +135,7 @@ void TestOnlineUsersTree::rebuildRules()
     // A window that has not built its tree yet writes this text instead.
     COnlineUsersFeed feed;
     feed.Refresh();
+    QTRY_COMPARE(feed.RefreshCount(), 1);
     QTEST(COnlineUsersFeed::DumpText(feed.Clients()), "dump");
     for (int i = 0; i < tree.topLevelItemCount(); ++i) {
         QTreeWidgetItem* network = tree.topLevelItem(i);
@@ -136,12 +155,12 @@ void TestOnlineUsersTree::everyRefreshStartsFresh()
     COnlineUsersTree tree;
     initTree(tree);
     tree.topLevelItem(0)->setExpanded(false);
-    tree.RefreshTree();
+    refreshTree(tree);
     QCOMPARE(tree.Dump(), QStringLiteral("A\n\tp1\n\tp2\n"));
     QVERIFY(tree.topLevelItem(0)->isExpanded());
     QVERIFY(
         SectionWriter::Publish({{QStringLiteral("alpha"), QStringLiteral("A"), names({"p2"})}}));
-    tree.RefreshTree();
+    refreshTree(tree);
     QCOMPARE(tree.Dump(), QStringLiteral("A\n\tp2\n"));
 }
 
@@ -169,8 +188,64 @@ void TestOnlineUsersTree::missingSectionKeepsLastSessions()
     COnlineUsersTree tree;
     initTree(tree);
     QFile::remove(SharedNames::EntryPath(SharedNames::SectionName()));
-    tree.RefreshTree();
+    refreshTree(tree);
     QCOMPARE(tree.Dump(), QStringLiteral("Net\n\tx\n"));
+}
+
+// The section lock is a file every local user may flock. While another
+// process holds it, the window goes on handling events and shows the last
+// good list, says once that it may be out of date, and takes the new list in
+// as soon as the lock is free.
+void TestOnlineUsersTree::lockHeldElsewhereLeavesTheWindowResponsive()
+{
+    QVERIFY(SectionWriter::Publish({{QStringLiteral("old"), QStringLiteral("Old"), names({"a"})}}));
+    COnlineUsersTree tree;
+    initTree(tree);
+    QCOMPARE(tree.Dump(), QStringLiteral("Old\n\ta\n"));
+    QVERIFY(SectionWriter::Publish({{QStringLiteral("new"), QStringLiteral("New"), names({"b"})}}));
+
+    const QByteArray lockPath =
+        QFile::encodeName(SharedNames::EntryPath(SharedNames::SectionLockName()));
+    QProcess holder;
+    holder.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"), QStringLiteral("exec 9<\"$0\"; flock 9; exec sleep 600"),
+                  QFile::decodeName(lockPath)});
+    QVERIFY(holder.waitForStarted());
+    // Held once an attempt of our own finds it busy.
+    QTRY_VERIFY([&lockPath] {
+        const int fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
+        const bool busy = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (fd >= 0)
+            ::close(fd);
+        return busy;
+    }());
+
+    COnlineUsersFeed* feed = tree.Feed();
+    QSignalSpy stale(feed, &COnlineUsersFeed::staleChanged);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(10);
+    const int reads = feed->RefreshCount();
+    tree.RefreshTree(); // returns although the read cannot get the lock
+    QTRY_VERIFY_WITH_TIMEOUT(feed->IsStale(), 20000);
+    QVERIFY(ticks > 0);
+    QCOMPARE(stale.size(), 1);
+    QCOMPARE(feed->RefreshCount(), reads);
+    QCOMPARE(tree.Dump(), QStringLiteral("Old\n\ta\n"));
+    // More requests meanwhile are merged into the read that waits.
+    tree.RefreshTree();
+    tree.RefreshTree();
+
+    holder.kill();
+    holder.waitForFinished();
+    QTRY_COMPARE(tree.Dump(), QStringLiteral("New\n\tb\n"));
+    QVERIFY(!feed->IsStale());
+    QCOMPARE(stale.size(), 2);
+    // The read that waited, and one more for the requests made meanwhile.
+    QTRY_COMPARE(feed->RefreshCount() - reads, 2);
+    QTest::qWait(100);
+    QCOMPARE(feed->RefreshCount() - reads, 2);
 }
 
 void TestOnlineUsersTree::closeServerSendsNetworkName_data()
@@ -210,7 +285,7 @@ void TestOnlineUsersTree::closeServerSendsNetworkName()
     QCOMPARE(tree.currentItem(), selectedBefore);
 
     // A rebuild while the menu is open must not lose the user's choice.
-    tree.RefreshTree();
+    refreshTree(tree);
     tree.PopupMenu()->actions().first()->trigger();
     tree.PopupMenu()->hide();
     QTRY_VERIFY(!tree.PopupMenu()->isVisible());
@@ -287,7 +362,7 @@ void TestOnlineUsersTree::tenThousandPeers()
         peers += network->childCount();
     }
     QCOMPARE(peers, 10000);
-    tree.RefreshTree();
+    refreshTree(tree);
     QCOMPARE(tree.topLevelItemCount(), 100);
 }
 

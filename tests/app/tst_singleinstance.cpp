@@ -1,13 +1,17 @@
 #include "app/SingleInstance.h"
+#include "foundation/Paths.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The lock and the hand-over, with two objects in this process and with the
@@ -26,6 +30,9 @@ private slots:
     void laterLaunch_data();
     void laterLaunch();
     void helpLeavesLockAlone();
+    void privateFallbackFolder_data();
+    void privateFallbackFolder();
+    void laterLaunchWithoutXdgRuntimeDir();
 
 private:
     QString program() const { return TestEnvironment::binary(QStringLiteral("app/tervalapro")); }
@@ -216,6 +223,150 @@ void TestSingleInstance::helpLeavesLockAlone()
         QVERIFY(!process.readAllStandardOutput().isEmpty());
     }
     QVERIFY(QDir(fresh.userRuntime()).isEmpty());
+}
+
+namespace {
+// Runs the rest of a test with XDG_RUNTIME_DIR unset and TMPDIR at `tmp`,
+// as in a shell without a login session; puts both back afterwards.
+class WithoutXdgRuntimeDir
+{
+public:
+    explicit WithoutXdgRuntimeDir(const QString& tmp)
+        : m_xdg(qgetenv("XDG_RUNTIME_DIR")), m_tmp(qgetenv("TMPDIR"))
+    {
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp));
+    }
+    ~WithoutXdgRuntimeDir()
+    {
+        qputenv("XDG_RUNTIME_DIR", m_xdg);
+        if (m_tmp.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_tmp);
+    }
+
+private:
+    QByteArray m_xdg;
+    QByteArray m_tmp;
+};
+} // namespace
+
+// Without XDG_RUNTIME_DIR every per-user entry goes to one folder of this
+// user's alone in the temporary folder. Anyone may have made that name
+// first; only a real folder, ours, closed to others, is used.
+void TestSingleInstance::privateFallbackFolder_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("used");
+    QTest::addRow("nothing there: made") << QString() << true;
+    QTest::addRow("our own 0700 folder") << QStringLiteral("0700") << true;
+    QTest::addRow("our folder, open to others") << QStringLiteral("0755") << false;
+    QTest::addRow("our folder, sticky and shared") << QStringLiteral("1777") << false;
+    QTest::addRow("another user's folder") << QStringLiteral("other") << false;
+    QTest::addRow("a link to a folder of ours") << QStringLiteral("link") << false;
+    QTest::addRow("a file") << QStringLiteral("file") << false;
+}
+
+void TestSingleInstance::privateFallbackFolder()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, used);
+    if (planted == QLatin1String("other") && ::geteuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    const QString tmp =
+        QDir(m_env->root())
+            .filePath(QStringLiteral("tmp-") + QString::fromLatin1(QTest::currentDataTag()));
+    QDir(tmp).removeRecursively();
+    QVERIFY(QDir().mkpath(tmp));
+    const QString expected = QDir(tmp).filePath(QStringLiteral("tervalapro-%1").arg(::geteuid()));
+    const QByteArray native = QFile::encodeName(expected);
+    if (planted == QLatin1String("file")) {
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (planted == QLatin1String("link")) {
+        const QString mine = QDir(tmp).filePath(QStringLiteral("mine"));
+        QVERIFY(QDir().mkpath(mine));
+        QCOMPARE(::chmod(QFile::encodeName(mine).constData(), 0700), 0);
+        QVERIFY(QFile::link(mine, expected));
+    } else if (!planted.isEmpty()) {
+        QVERIFY(QDir().mkpath(expected));
+        const bool other = planted == QLatin1String("other");
+        QCOMPARE(::chmod(native.constData(), other ? 0700 : planted.toUInt(nullptr, 8)), 0);
+        if (other)
+            QCOMPARE(::chown(native.constData(), 4242, 4242), 0);
+    }
+
+    WithoutXdgRuntimeDir shell(tmp);
+    QCOMPARE(Paths::UserRuntimeFolder(), used ? expected : QString());
+    const QString lockPath = CInstanceLock::DefaultPath();
+    if (!used) {
+        // Neither the working folder nor anything shared stands in.
+        QCOMPARE(lockPath, QString());
+        CInstanceLock lock;
+        QCOMPARE(lock.ServerName(), QString());
+        QVERIFY(lock.Acquire()); // the only copy, without a lock
+        QVERIFY(!lock.IsHeld());
+        CInstanceServer server;
+        QVERIFY(!server.Listen(lock.ServerName()));
+        return;
+    }
+    struct stat info;
+    QCOMPARE(::lstat(native.constData(), &info), 0);
+    QVERIFY(S_ISDIR(info.st_mode));
+    QCOMPARE(info.st_mode & 07777, mode_t(0700));
+    QVERIFY(lockPath.startsWith(expected + QLatin1Char('/')));
+}
+
+// A second launch from a shell without XDG_RUNTIME_DIR finds the first copy,
+// and scripts learn the same folder from the program itself.
+void TestSingleInstance::laterLaunchWithoutXdgRuntimeDir()
+{
+    // Short: the hand-over socket's path must fit a socket address.
+    QTemporaryDir shortTmp(QStringLiteral("/tmp/tv-XXXXXX"));
+    QVERIFY(shortTmp.isValid());
+    const QString tmp = shortTmp.path();
+    WithoutXdgRuntimeDir shell(tmp);
+    CInstanceLock lock;
+    QVERIFY(lock.Acquire());
+    QVERIFY(lock.IsHeld());
+    CInstanceServer server;
+    QVERIFY(server.Listen(lock.ServerName()));
+    server.SetReady();
+    QSignalSpy shows(&server, &CInstanceServer::showRequested);
+
+    const QString workDir = QDir(m_env->root()).filePath(QStringLiteral("elsewhere-too"));
+    QDir().mkpath(workDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess later;
+    later.setProcessEnvironment(env);
+    later.setWorkingDirectory(workDir);
+    later.start(program(), {});
+    QVERIFY(later.waitForFinished(10000));
+    QCOMPARE(later.exitCode(), 0);
+    QTRY_COMPARE(shows.size(), 1);
+    QVERIFY(QDir(workDir).isEmpty());
+
+    QProcess ask;
+    ask.setProcessEnvironment(env);
+    ask.start(program(), {QStringLiteral("--runtime-folder")});
+    QVERIFY(ask.waitForFinished(10000));
+    QCOMPARE(ask.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(ask.readAllStandardOutput()).trimmed(),
+             QFileInfo(lock.Path()).path());
+
+    // A folder that is not ours alone: the program says so and names no
+    // folder at all.
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(lock.Path()).path()).constData(), 0777), 0);
+    ask.start(program(), {QStringLiteral("--runtime-folder")});
+    QVERIFY(ask.waitForFinished(10000));
+    QCOMPARE(ask.exitCode(), 1);
+    QCOMPARE(ask.readAllStandardOutput(), QByteArray());
+    QVERIFY(ask.readAllStandardError().contains("0700"));
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(lock.Path()).path()).constData(), 0700), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -10,6 +10,9 @@
 #include <openssl/err.h>
 #include <openssl/pkcs12err.h>
 
+#include <cstdio>
+#include <functional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +54,22 @@ private:
         return out;
     }
     static QString ownPrefix() { return QString::number(gettid()) + QStringLiteral(" : "); }
+    // What `act` writes to this process's standard error.
+    static QString captureStandardError(const std::function<void()>& act)
+    {
+        QTemporaryFile capture;
+        if (!capture.open())
+            return QStringLiteral("<no capture>");
+        std::fflush(stderr);
+        const int saved = ::dup(2);
+        ::dup2(capture.handle(), 2);
+        act();
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        capture.seek(0);
+        return QString::fromLocal8Bit(capture.readAll());
+    }
 
 private slots:
     void init()
@@ -123,18 +142,27 @@ private slots:
         QCOMPARE(logBytes(), QByteArray("\xFF\xFE", 2) + utf16le(line + line));
     }
 
+    // Opening keeps a log of up to 1 MiB and drops a larger one whole; the
+    // limit then holds for every line, so a log at the limit is dropped by
+    // the first line that does not fit any more.
     void sizeLimit_data()
     {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<bool>("kept");
-        QTest::addRow("exactly the limit") << qint64(1048576) << true;
-        QTest::addRow("one byte over") << qint64(1048577) << false;
-        QTest::addRow("small") << qint64(10) << true;
+        QTest::addColumn<qint64>("size"); // -1: exactly room for the next line
+        QTest::addColumn<bool>("keptAtOpen");
+        QTest::addColumn<bool>("keptAfterLine");
+        QTest::addRow("small") << qint64(10) << true << true;
+        QTest::addRow("room for exactly the line") << qint64(-1) << true << true;
+        QTest::addRow("exactly the limit") << qint64(1048576) << true << false;
+        QTest::addRow("one byte over") << qint64(1048577) << false << false;
     }
     void sizeLimit()
     {
         QFETCH(qint64, size);
-        QFETCH(bool, kept);
+        QFETCH(bool, keptAtOpen);
+        QFETCH(bool, keptAfterLine);
+        const QByteArray line = utf16le(ownPrefix() + QStringLiteral("next\r\n"));
+        if (size < 0)
+            size = 1048576 - line.size();
         Paths::MakePath(Paths::LogFolder());
         QByteArray old(size, 'a');
         {
@@ -142,15 +170,16 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(old);
         }
-        setLevelText("1");
-        OpenTraceLog();
-        CTraceLog::Trace(QStringLiteral("next"));
-        CloseTraceLog();
-        const QByteArray line = utf16le(ownPrefix() + QStringLiteral("next\r\n"));
         old[0] = '\xFF';
         old[1] = '\xFE';
-        const QByteArray expected = kept ? old + line : QByteArray("\xFF\xFE", 2) + line;
+        setLevelText("1");
+        OpenTraceLog();
+        QCOMPARE(logBytes(), keptAtOpen ? old : QByteArray("\xFF\xFE", 2));
+        CTraceLog::Trace(QStringLiteral("next"));
+        CloseTraceLog();
+        const QByteArray expected = keptAfterLine ? old + line : QByteArray("\xFF\xFE", 2) + line;
         QCOMPARE(logBytes(), expected);
+        QVERIFY(logBytes().size() <= 1048576);
     }
 
     void unwritableFolderLeavesNoLog()
@@ -170,33 +199,118 @@ private slots:
         QFile::remove(quornix + QStringLiteral("/log"));
     }
 
+    // Anything but a regular file of this user's own with one name is left
+    // alone, and the user is told once on standard error.
     void foreignLogEntriesAreNotOpened_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addRow("link") << QStringLiteral("link");
-        QTest::addRow("fifo") << QStringLiteral("fifo");
+        QTest::addColumn<QString>("said");
+        QTest::addRow("link") << QStringLiteral("link") << QStringLiteral("symbolic link");
+        QTest::addRow("fifo") << QStringLiteral("fifo") << QStringLiteral("not a regular file");
+        QTest::addRow("second name")
+            << QStringLiteral("hardlink") << QStringLiteral("more than one name");
+        QTest::addRow("other owner")
+            << QStringLiteral("owner") << QStringLiteral("belongs to another user");
     }
     void foreignLogEntriesAreNotOpened()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, said);
+        if (kind == QLatin1String("owner") && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
         Paths::MakePath(Paths::LogFolder());
         const QString victim = m_env.root() + QStringLiteral("/victim.txt");
+        QFile::remove(victim);
         {
             QFile f(victim);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("precious");
         }
+        const QByteArray log = QFile::encodeName(logPath());
         if (kind == QLatin1String("link"))
             QVERIFY(QFile::link(victim, logPath()));
-        else
-            QCOMPARE(::mkfifo(QFile::encodeName(logPath()).constData(), 0600), 0);
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(log.constData(), 0600), 0);
+        else if (kind == QLatin1String("hardlink"))
+            QCOMPARE(::link(QFile::encodeName(victim).constData(), log.constData()), 0);
+        else {
+            // Planted by another user, writable by everyone so that this
+            // user's program would write into it and that user read it.
+            QVERIFY(QFile::copy(victim, logPath()));
+            QCOMPARE(::chmod(log.constData(), 0666), 0);
+            QCOMPARE(::chown(log.constData(), 4242, 4242), 0);
+        }
         setLevelText("5");
-        OpenTraceLog(); // must neither block nor write through the link
+        const QString stderrText = captureStandardError([] {
+            OpenTraceLog(); // must neither block nor write into the entry
+        });
         QCOMPARE(TraceLevel(), 0u);
         CTraceLog::Trace(QStringLiteral("nowhere"));
         QFile f(victim);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("precious"));
+        if (kind == QLatin1String("owner")) {
+            QFile planted(logPath());
+            QVERIFY(planted.open(QIODevice::ReadOnly));
+            QCOMPARE(planted.readAll(), QByteArray("precious"));
+        }
+        QCOMPARE(stderrText.count(QLatin1Char('\n')), 1);
+        QVERIFY2(stderrText.contains(said) && stderrText.contains(logPath()),
+                 qPrintable(stderrText));
+    }
+
+    void ownLogIsPrivate()
+    {
+        setLevelText("1");
+        const QString stderrText = captureStandardError([] { OpenTraceLog(); });
+        QCOMPARE(stderrText, QString());
+        QCOMPARE(TraceLevel(), 1u);
+        QCOMPARE(QFile::permissions(logPath()) & 0x0077, QFileDevice::Permissions());
+    }
+
+    // The limit holds while the program runs, not only when the log is
+    // opened: a line that would carry the log past 1 MiB first drops the old
+    // lines, as opening an oversized log does.
+    void limitHoldsWhileWriting()
+    {
+        setLevelText("1");
+        OpenTraceLog();
+        const QString message(1000, QLatin1Char('m'));
+        const qint64 lineBytes = 2 * (ownPrefix().size() + message.size() + 2);
+        qint64 largest = 0;
+        int drops = 0;
+        qint64 previous = 0;
+        int expectedDrops = 0;
+        for (qint64 size = 2, i = 0; i < 1600; ++i, size += lineBytes) {
+            if (size + lineBytes > 1048576) {
+                size = 2;
+                ++expectedDrops;
+            }
+        }
+        for (int i = 0; i < 1600; ++i) { // about 3.2 MB of lines
+            CTraceLog::TraceF("%04d%s", i, message.mid(4).toLatin1().constData());
+            const qint64 size = QFileInfo(logPath()).size();
+            largest = qMax(largest, size);
+            if (size < previous) {
+                ++drops;
+                QCOMPARE(size, 2 + lineBytes); // the mark and the new line only
+            }
+            previous = size;
+        }
+        CloseTraceLog();
+        QVERIFY2(largest <= 1048576, qPrintable(QString::number(largest)));
+        QVERIFY(largest > 1048576 - lineBytes);
+        QVERIFY(expectedDrops >= 3);
+        QCOMPARE(drops, expectedDrops);
+        const QByteArray bytes = logBytes();
+        QVERIFY(bytes.startsWith("\xFF\xFE"));
+        const QString text = QString::fromUtf16(
+            reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+        const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        QVERIFY(lines.last().startsWith(ownPrefix() + QStringLiteral("1599")));
+        for (const QString& l : lines)
+            QCOMPARE(l.size(), ownPrefix().size() + message.size());
     }
 
     void concurrentLinesStayWhole()

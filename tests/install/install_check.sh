@@ -50,6 +50,12 @@ done
 for f in share/applications/tervalapro.desktop \
   share/mime/packages/tervalapro.xml \
   share/icons/hicolor/48x48/apps/tervalapro.png \
+  share/icons/hicolor/scalable/apps/tervalapro.svg \
+  share/icons/hicolor/48x48/mimetypes/application-x-tervalapro-invitation.png \
+  share/metainfo/com.quornix.tervalapro.metainfo.xml \
+  share/tervalapro/translations/tervalapro_de.qm \
+  share/man/man1/tervalapro.1.gz share/man/man1/tervala-standin.1.gz \
+  lib/systemd/user/tervala-standin.service \
   etc/xdg/autostart/tervalapro-autostart.desktop; do
   [ -s "$PREFIX/$f" ] || fail "$f missing"
 done

@@ -27,6 +27,8 @@ private slots:
     void unreadableImageFails();
     void legacyFormsImport_data();
     void legacyFormsImport();
+    void iterationCountsAreLimited_data();
+    void iterationCountsAreLimited();
     void noPrivateKeyCannotExport();
     void subjectNameWithoutCertificate();
     void namedValues();
@@ -148,6 +150,135 @@ void TestCertParam::legacyFormsImport()
     QVERIFY2(!imported.IsNull(), qPrintable(param.ErrorText()));
     QVERIFY(imported.HasPrivateKey());
     QCOMPARE(param.GetSubjectName(), QStringLiteral("alpha-net"));
+}
+
+namespace {
+// Iteration counts of a crafted image. The counts are written into the
+// algorithm parameters after the image is built with small ones, so making
+// it derives nothing: a count that the reader actually ran would take minutes.
+struct Counts
+{
+    qint64 mac = 1000;
+    qint64 certificateSafe = 1000;
+    qint64 key = 1000;
+    bool keyInEncryptedSafe = false;
+    bool olderKeyForm = false; // PBES1 (3DES) instead of PBES2
+};
+
+// Puts `iterations` into a password-based encryption algorithm in place.
+void SetIterations(X509_ALGOR* algorithm, qint64 iterations, bool olderForm)
+{
+    X509_ALGOR* replacement =
+        olderForm
+            ? PKCS5_pbe_set(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, int(iterations), nullptr, 0)
+            : PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), int(iterations), nullptr, 0, nullptr,
+                                NID_hmacWithSHA256);
+    std::swap(algorithm->algorithm, replacement->algorithm);
+    std::swap(algorithm->parameter, replacement->parameter);
+    X509_ALGOR_free(replacement);
+}
+
+QByteArray Craft(const CCertificate& certificate, const char* password, const Counts& counts)
+{
+    // Counts up to this are written honestly; larger ones are patched in.
+    constexpr qint64 kHonest = 1 << 20;
+    constexpr int kSmall = 1000;
+    auto honest = [](qint64 count) { return count <= kHonest ? int(count) : kSmall; };
+    STACK_OF(PKCS12_SAFEBAG)* keyBags = nullptr;
+    PKCS12_SAFEBAG* keyBag = PKCS12_add_key(
+        &keyBags, certificate.PrivateKey(), 0, honest(counts.key),
+        counts.olderKeyForm ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc, password);
+    if (counts.key > kHonest) {
+        X509_ALGOR* algorithm = nullptr;
+        X509_SIG_getm(const_cast<X509_SIG*>(PKCS12_SAFEBAG_get0_pkcs8(keyBag)), &algorithm,
+                      nullptr);
+        SetIterations(algorithm, counts.key, counts.olderKeyForm);
+    }
+    STACK_OF(PKCS12_SAFEBAG)* certificateBags = nullptr;
+    PKCS12_add_cert(&certificateBags, certificate.Cert());
+
+    STACK_OF(PKCS7)* safes = nullptr;
+    PKCS12_add_safe(&safes, certificateBags, NID_aes_256_cbc, honest(counts.certificateSafe),
+                    password);
+    PKCS7* certificateSafe = sk_PKCS7_value(safes, 0);
+    if (counts.certificateSafe > kHonest)
+        SetIterations(certificateSafe->d.encrypted->enc_data->algorithm, counts.certificateSafe,
+                      false);
+    if (counts.keyInEncryptedSafe)
+        PKCS12_add_safe(&safes, keyBags, NID_aes_256_cbc, kSmall, password);
+    else
+        PKCS12_add_safe(&safes, keyBags, -1, 0, nullptr);
+    PKCS12* p12 = PKCS12_add_safes(safes, 0);
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+    sk_PKCS12_SAFEBAG_pop_free(keyBags, PKCS12_SAFEBAG_free);
+    sk_PKCS12_SAFEBAG_pop_free(certificateBags, PKCS12_SAFEBAG_free);
+    // An honest MAC where the count is small; a count that is not is only
+    // recorded, with an empty MAC the reader never gets to compute.
+    if (counts.mac <= kHonest)
+        PKCS12_set_mac(p12, password, -1, nullptr, 0, int(counts.mac), EVP_sha256());
+    else
+        PKCS12_setup_mac(p12, int(counts.mac), nullptr, 0, EVP_sha256());
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(p12, &der);
+    PKCS12_free(p12);
+    QByteArray image(reinterpret_cast<const char*>(der), qMax(length, 0));
+    OPENSSL_free(der);
+    return image;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Counts)
+
+void TestCertParam::iterationCountsAreLimited_data()
+{
+    QTest::addColumn<Counts>("counts");
+    QTest::addColumn<bool>("accepted");
+    constexpr qint64 kHuge = 0x7FFFFFFF;
+    Counts c;
+    QTest::addRow("small counts") << c << true;
+    c.mac = c.certificateSafe = c.key = 100000;
+    c.keyInEncryptedSafe = true;
+    QTest::addRow("100,000 everywhere") << c << true;
+
+    c = Counts();
+    c.mac = kHuge;
+    QTest::addRow("MAC 2^31-1") << c << false;
+    c.mac = (1 << 20) + 1;
+    QTest::addRow("MAC just past the limit") << c << false;
+    c = Counts();
+    c.certificateSafe = kHuge;
+    QTest::addRow("encrypted safe 2^31-1") << c << false;
+    c = Counts();
+    c.key = kHuge;
+    QTest::addRow("key 2^31-1") << c << false;
+    c.olderKeyForm = true;
+    QTest::addRow("key in the older form 2^31-1") << c << false;
+    c = Counts();
+    c.key = kHuge;
+    c.keyInEncryptedSafe = true;
+    QTest::addRow("key 2^31-1 inside a safe of 1,000") << c << false;
+}
+
+void TestCertParam::iterationCountsAreLimited()
+{
+    QFETCH(Counts, counts);
+    QFETCH(bool, accepted);
+    EnsurePkcs12Providers();
+    const QByteArray image = Craft(m_cert, "crafted1", counts);
+    QVERIFY(!image.isEmpty());
+    // A refused image returns at once; one whose counts were run would hold
+    // this test far past its time limit.
+    CTVLCertParam param;
+    const CCertificate imported = param.ImportCertificate(image, QStringLiteral("crafted1"));
+    if (accepted) {
+        QVERIFY2(!imported.IsNull(), qPrintable(param.ErrorText()));
+        QVERIFY(imported.HasPrivateKey());
+        return;
+    }
+    QVERIFY(imported.IsNull());
+    QVERIFY2(param.ErrorText().startsWith(prefix(10013)) &&
+                 param.ErrorText().contains(QStringLiteral("iteration")),
+             qPrintable(param.ErrorText()));
 }
 
 void TestCertParam::noPrivateKeyCannotExport()

@@ -67,6 +67,8 @@ CreateRequest TestStandinInvitations::request(const QString& file, const QString
     r.password = password;
     r.expiry = FileTime::Now() + quint64(lifeSeconds) * FileTime::kTicksPerSecond;
     r.appData = appData;
+    // As the service fills it in for a client of this same user.
+    r.client = ClientIdentity::Self();
     return r;
 }
 
@@ -173,6 +175,7 @@ void TestStandinInvitations::joinAnswers()
     join.nickname = QStringLiteral("Bob");
     join.path = out(file);
     join.password = password;
+    join.client = ClientIdentity::Self();
     const JoinResult result = m_service.joinHandler(join);
     QCOMPARE(result.ok, ok);
     if (!ok) {
@@ -213,6 +216,7 @@ void TestStandinInvitations::exportedInvitationJoins()
     join.nickname = QStringLiteral("Cy");
     join.path = exported;
     join.password = QStringLiteral("second2");
+    join.client = ClientIdentity::Self();
     const JoinResult result = m_service.joinHandler(join);
     QVERIFY2(result.ok, qPrintable(result.errorText));
     QCOMPARE(result.networkName, created.sessionName);

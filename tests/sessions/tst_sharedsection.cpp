@@ -4,7 +4,9 @@
 #include "tests/sessions/SectionImage.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <atomic>
@@ -30,8 +32,13 @@ private slots:
     void lockHolderKilledDoesNotBlock();
     void eventWakesNotifierOncePerWrite();
     void eventStopWithNotificationPending();
+    void plantedEntriesAreRefused_data();
+    void plantedEntriesAreRefused();
+    void tryLockNeverWaits();
 
 private:
+    // A separate process that holds the section lock until killed.
+    pid_t holdLockInOtherProcess();
     // Signals the event the way the service does: a write by another process.
     void signalFromOtherProcess();
 
@@ -236,6 +243,153 @@ void tst_SharedSection::eventStopWithNotificationPending()
     QTest::qWait(50);
     QCOMPARE(wakes, 0);
     event.Consume();
+}
+
+pid_t tst_SharedSection::holdLockInOtherProcess()
+{
+    const QByteArray lockPath = QFile::encodeName(TestSection::LockFile(m_env->runtimeDir()));
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open(lockPath.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            ::_exit(1);
+        [[maybe_unused]] ssize_t n = ::write(ready[1], "L", 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool held = holder > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return held ? holder : -1;
+}
+
+// Anyone who may write the runtime folder can put a FIFO or a link under one
+// of the names. Such an entry is an object that could not be opened: nothing
+// waits on it (a FIFO would hold open() for ever) and nothing goes through
+// it. Without the lock the list is still read, unguarded.
+void tst_SharedSection::plantedEntriesAreRefused_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("planted");
+    for (const char* entry : {"section", "lock", "event"}) {
+        for (const char* planted : {"fifo", "link"})
+            QTest::addRow("%s at the %s", planted, entry)
+                << QString::fromLatin1(entry) << QString::fromLatin1(planted);
+    }
+}
+
+void tst_SharedSection::plantedEntriesAreRefused()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, planted);
+    const QString dir = m_env->runtimeDir();
+    for (const QString& file :
+         {TestSection::SectionFile(dir), TestSection::LockFile(dir), TestSection::EventFile(dir)})
+        QFile::remove(file);
+    TestSection::Image image;
+    image.session(QStringLiteral("alpha"), QStringLiteral("Alpha"), 1)
+        .peer(QStringLiteral("p1"))
+        .tunnels(0, 0);
+    const QString target = QDir(m_env->root()).filePath(QStringLiteral("target"));
+    QFile::remove(target);
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(image.image());
+    }
+    if (entry != QLatin1String("section"))
+        QVERIFY(TestSection::Publish(dir, image.image()));
+    const QString path = entry == QLatin1String("section") ? TestSection::SectionFile(dir)
+                         : entry == QLatin1String("lock")  ? TestSection::LockFile(dir)
+                                                           : TestSection::EventFile(dir);
+    if (planted == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    else
+        QVERIFY(QFile::link(target, path));
+
+    if (entry == QLatin1String("event")) {
+        CPeerChangeEvent event;
+        QVERIFY(!event.Open());
+        QVERIFY(!event.ErrorText().isEmpty());
+        return;
+    }
+    if (entry == QLatin1String("lock")) {
+        CNamedLock lock;
+        QVERIFY(!lock.Open(path));
+        QVERIFY(!lock.IsValid());
+    } else if (planted == QLatin1String("fifo")) {
+        CSharedSection section;
+        QVERIFY(!section.Open());
+    }
+    CUITVLSession container;
+    container.Refresh();
+    // A section behind a link is the service's business (it may rename files
+    // into place); only a FIFO there leaves the list empty.
+    const bool listed = entry == QLatin1String("lock") || planted == QLatin1String("link");
+    QCOMPARE(container.GetClients().size(), listed ? 1 : 0);
+    QCOMPARE(QFileInfo(target).size(), qint64(image.image().size()));
+}
+
+// The attempt that a thread which must stay responsive uses: it reports a
+// busy lock at once, whoever holds it, and still nests for its own thread.
+void tst_SharedSection::tryLockNeverWaits()
+{
+    const QString dir = m_env->runtimeDir();
+    QFile::remove(TestSection::LockFile(dir));
+    TestSection::Image image;
+    image.session(QStringLiteral("alpha"), QStringLiteral("Alpha"), 1)
+        .peer(QStringLiteral("p1"))
+        .tunnels(0, 0);
+    QVERIFY(TestSection::Publish(dir, image.image()));
+    CUITVLSession container;
+    container.Refresh();
+    QCOMPARE(container.GetClients().size(), 1);
+
+    const pid_t holder = holdLockInOtherProcess();
+    QVERIFY(holder > 0);
+    {
+        CNamedLock lock;
+        QVERIFY(lock.Open(TestSection::LockFile(dir)));
+        QCOMPARE(lock.TryLock(), CNamedLock::Attempt::Busy);
+    }
+    // A refresh that may give up does so, and keeps the last good list.
+    TestSection::Image changed;
+    changed.session(QStringLiteral("beta"), QStringLiteral("Beta"), 2)
+        .peer(QStringLiteral("q1"))
+        .peer(QStringLiteral("q2"))
+        .tunnels(0, 0);
+    QVERIFY(TestSection::Publish(dir, changed.image()));
+    int attempts = 0;
+    QVERIFY(!container.Refresh([&] { return ++attempts < 3; }));
+    QCOMPARE(attempts, 3);
+    QCOMPARE(container.GetClients().size(), 1);
+
+    ::kill(holder, SIGKILL);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+    QVERIFY(container.Refresh([] { return true; }));
+    QCOMPARE(container.GetClients().size(), 2);
+
+    // Within this process: another thread's hold is busy, the own nests.
+    CNamedLock mine;
+    QVERIFY(mine.Open(TestSection::LockFile(dir)));
+    QCOMPARE(mine.TryLock(), CNamedLock::Attempt::Taken);
+    QCOMPARE(mine.TryLock(), CNamedLock::Attempt::Taken);
+    CNamedLock::Attempt other = CNamedLock::Attempt::Failed;
+    std::thread([&] {
+        CNamedLock theirs;
+        if (theirs.Open(TestSection::LockFile(dir)))
+            other = theirs.TryLock();
+    }).join();
+    QCOMPARE(other, CNamedLock::Attempt::Busy);
+    mine.Unlock();
+    mine.Unlock();
+    CNamedLock empty;
+    QCOMPARE(empty.TryLock(), CNamedLock::Attempt::Failed);
 }
 
 QTEST_GUILESS_MAIN(tst_SharedSection)

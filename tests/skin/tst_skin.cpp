@@ -1,6 +1,13 @@
 #include "skin/FileDialogs.h"
+#include "skin/Pictures.h"
 #include "skin/WindowPlacement.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestSkin : public QObject
@@ -11,6 +18,7 @@ private slots:
     void filterFromTable();
     void centredCorner_data();
     void centredCorner();
+    void picturesBesideTheProgram();
 };
 
 void TestSkin::filterFromTable_data()
@@ -54,5 +62,37 @@ void TestSkin::centredCorner()
     QTEST(CenteredCorner(window, desktop), "corner");
 }
 
-QTEST_APPLESS_MAIN(TestSkin)
+void TestSkin::picturesBesideTheProgram()
+{
+    // A package installs the pictures under its own prefix (/usr), whatever
+    // prefix the tree was configured for: share/tervalapro beside the
+    // program's folder comes before the configured folder and the working one.
+    const auto write = [](const QString& path) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BM");
+    };
+    const QString name =
+        QStringLiteral("images/probe-%1.bmp").arg(QCoreApplication::applicationPid());
+    const QString before = QDir::currentPath();
+    QTemporaryDir work;
+    QVERIFY(QDir::setCurrent(work.path()));
+    const QString besideProgram = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/../share/tervalapro/") + name);
+    const auto restore = qScopeGuard([&] {
+        QFile::remove(besideProgram);
+        QDir::setCurrent(before);
+    });
+    const auto same = [](const QString& a, const QString& b) {
+        return QFileInfo(a).canonicalFilePath() == QFileInfo(b).canonicalFilePath();
+    };
+
+    write(work.filePath(name));
+    QVERIFY2(same(Pictures::Path(name), work.filePath(name)), qPrintable(Pictures::Path(name)));
+    write(besideProgram);
+    QVERIFY2(same(Pictures::Path(name), besideProgram), qPrintable(Pictures::Path(name)));
+}
+
+QTEST_GUILESS_MAIN(TestSkin)
 #include "tst_skin.moc"

@@ -1,6 +1,7 @@
 // The real tervala-standin executable, driven through its control channel
 // (`tervala-standin ctl ...`) and talked to by the program's own proxy.
 #include "servicelink/IPCCommandHandler.h"
+#include "sessions/SharedSection.h"
 #include "standin/ControlChannel.h"
 #include "standin/StandinService.h"
 #include "tests/support/TestEnvironment.h"
@@ -402,19 +403,38 @@ void TestStandin::controlChannelErrors()
 void TestStandin::quitRemovesEntries()
 {
     QCOMPARE(ctl({QStringLiteral("quit")}).exitCode, 0);
-    QVERIFY(m_service->waitForFinished(5000));
+    // ctl() keeps this thread's events flowing, so the process may have been
+    // seen to finish already; waitForFinished() is false for a process that
+    // is no longer running.
+    QVERIFY(m_service->state() == QProcess::NotRunning || m_service->waitForFinished(5000));
+    QCOMPARE(m_service->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_service->exitCode(), 0);
     QVERIFY(!QFile::exists(StandinService::socketPath()));
     QVERIFY(!QFile::exists(ControlChannel::socketPath()));
     QCOMPARE(ctl({QStringLiteral("clients")}).exitCode, 2);
 
-    // A second stand-in refuses to start beside a running one.
+    // A second stand-in refuses to start beside a running one, and leaves
+    // everything of the running one as it was: its published list, its
+    // socket, its control channel.
     QVERIFY(startService());
+    QCOMPARE(ctl({QStringLiteral("add-network"), QStringLiteral("kept"), QStringLiteral("Kept")})
+                 .exitCode,
+             0);
+    const QString section = SharedNames::EntryPath(SharedNames::SectionName());
+    const auto sectionBytes = [&section] {
+        QFile file(section);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray published = sectionBytes();
+    QVERIFY(!published.isEmpty());
     QProcess second;
     second.start(TestEnvironment::binary(QStringLiteral("standin/tervala-standin")), {});
     QVERIFY(second.waitForFinished(5000));
     QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.readAllStandardError().contains("already"));
+    QCOMPARE(sectionBytes(), published);
     QCOMPARE(ctlOk({QStringLiteral("clients")}), QStringLiteral("0"));
+    QCOMPARE(ctlOk({QStringLiteral("list-networks")}).count(QStringLiteral("kept")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStandin)
