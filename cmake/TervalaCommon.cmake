@@ -15,6 +15,14 @@ if(TERVALA_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(tervala_common INTERFACE -fsanitize=address,undefined)
 endif()
+if(TERVALA_FUZZ)
+  # Every library gets the coverage instrumentation that guides the fuzzer;
+  # only the fuzz executables link the fuzzer's own main.
+  target_compile_options(tervala_common INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  target_link_options(tervala_common INTERFACE -fsanitize=address,undefined)
+endif()
 
 # Static library of one subsystem folder.
 function(tervala_add_library name)
@@ -53,4 +61,14 @@ function(tervala_add_benchmark name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE tervala_common benchmark::benchmark ${ARG_LIBS})
   endif()
+endfunction()
+
+# libFuzzer executable (only with TERVALA_FUZZ; run by tools/fuzz.sh).
+#   tervala_add_fuzzer(fuzz_base64 SOURCES fuzz_base64.cpp LIBS foundation)
+function(tervala_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE tervala_common ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzzers ${name})
 endfunction()

@@ -9,6 +9,7 @@ PACKAGES=(
   libpugixml-dev libssl-dev openssl libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick librsvg2-bin dbus dbus-x11 strace
   locales desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl
+  clang libclang-rt-dev llvm
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   dpkg-dev fakeroot lintian appstream man-db gzip librsvg2-bin
 )
