@@ -75,7 +75,7 @@ while IFS= read -r -d '' picture; do
   pictures=$((pictures + 1))
   cmp -s "$picture" "$installed_datadir/$relative" ||
     fail "$relative not installed unchanged in $installed_datadir"
-done < <(find "$SRC/images" "$SRC/icons" -type f -print0)
+done < <(find "$SRC/images" "$SRC/icons" -path "*/src" -prune -o -type f -print0)
 [ "$pictures" -gt 0 ] || fail "no pictures found in the source folder"
 
 # --- Desktop entries --------------------------------------------------------

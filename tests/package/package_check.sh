@@ -76,7 +76,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 while IFS= read -r -d '' picture; do
   expected_main+=("/usr/share/tervalapro/${picture#"$SRC"/}")
-done < <(find "$SRC/images" "$SRC/icons" -type f -print0)
+done < <(find "$SRC/images" "$SRC/icons" -path "*/src" -prune -o -type f -print0)
 expected_standin=(/usr/bin/tervala-standin /usr/share/man/man1/tervala-standin.1.gz
   /usr/lib/systemd/user/tervala-standin.service /usr/share/doc/tervala-standin/copyright
   /usr/share/doc/tervala-standin/changelog.gz)
